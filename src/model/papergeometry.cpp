@@ -1,0 +1,118 @@
+#include "papergeometry.h"
+
+#include <QTransform>
+
+namespace Lumetra {
+
+namespace {
+
+struct AlignmentEntry
+{
+    double horizontal;
+    double vertical;
+    const char* title;
+};
+
+constexpr AlignmentEntry kAlignments[] = {
+    {0.0, 0.0, "Top Left"},    {0.5, 0.0, "Top Center"},    {1.0, 0.0, "Top Right"},
+    {0.0, 0.5, "Center Left"}, {0.5, 0.5, "Center"},        {1.0, 0.5, "Center Right"},
+    {0.0, 1.0, "Bottom Left"}, {0.5, 1.0, "Bottom Center"}, {1.0, 1.0, "Bottom Right"},
+};
+
+const AlignmentEntry& alignmentEntry(PrintAlignment alignment)
+{
+    // Negative values wrap to large unsigned ones and fall back to Center too.
+    const auto index = static_cast<quint32>(alignment);
+    return index < 9 ? kAlignments[index] : kAlignments[static_cast<int>(PrintAlignment::Center)];
+}
+
+} // namespace
+
+QList<PaperPreset> paperPresets()
+{
+    return {
+        {QStringLiteral("DIN A4"), 210.0, 297.0},
+        {QStringLiteral("DIN A3"), 297.0, 420.0},
+        {QStringLiteral("DIN A3+"), 329.0, 483.0},
+        {QStringLiteral("DIN A2"), 420.0, 594.0},
+    };
+}
+
+bool fitsOnPaper(SizeD imageInches, SizeD paperInches)
+{
+    return imageInches.width <= paperInches.width + kFitToleranceInches &&
+           imageInches.height <= paperInches.height + kFitToleranceInches;
+}
+
+PaperPreset smallestFittingPaper(SizeD imageInches, PrintOrientation orientation)
+{
+    const QList<PaperPreset> presets = paperPresets();
+    for (const PaperPreset& preset : presets) {
+        if (fitsOnPaper(imageInches, preset.sizeInches(orientation)))
+            return preset;
+    }
+    return presets.last();
+}
+
+PrintOrientation orientationForImage(SizeD size)
+{
+    return size.width > size.height ? PrintOrientation::Landscape : PrintOrientation::Portrait;
+}
+
+int normalizedDegrees(int degrees)
+{
+    return ((degrees % 360) + 360) % 360;
+}
+
+bool isQuarterTurn(int degrees)
+{
+    const int n = normalizedDegrees(degrees);
+    return n == 90 || n == 270;
+}
+
+SizeD rotatedSize(SizeD size, int degrees)
+{
+    if (isQuarterTurn(degrees))
+        return {size.height, size.width};
+    return size;
+}
+
+QImage rotatedImage(const QImage& image, int degrees)
+{
+    const int n = normalizedDegrees(degrees);
+    if (n == 0 || image.isNull())
+        return image;
+    QTransform transform;
+    transform.rotate(static_cast<qreal>(n), Qt::ZAxis);
+    return image.transformed(transform, Qt::FastTransformation);
+}
+
+QRectF imageRectOnPaper(SizeD paper, SizeD image, PrintAlignment alignment)
+{
+    const double x = (paper.width - image.width) * horizontalFraction(alignment);
+    const double y = (paper.height - image.height) * verticalFraction(alignment);
+    return {x, y, image.width, image.height};
+}
+
+QRectF placedImageRectInches(SizeD paperInches, const PrintableImage& image, const PrintSettings& settings)
+{
+    return imageRectOnPaper(paperInches, rotatedSize(image.printSizeInches(), settings.rotationDegrees),
+                            settings.alignment);
+}
+
+double horizontalFraction(PrintAlignment alignment)
+{
+    return alignmentEntry(alignment).horizontal;
+}
+
+double verticalFraction(PrintAlignment alignment)
+{
+    return alignmentEntry(alignment).vertical;
+}
+
+QString alignmentTitle(PrintAlignment alignment)
+{
+    return QString::fromLatin1(alignmentEntry(alignment).title);
+}
+
+} // namespace Lumetra

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "printmodel.h"
+
+#include <QImage>
+#include <QList>
+#include <QRectF>
+#include <QString>
+
+namespace Lumetra {
+
+// An image fits a sheet when it is no more than this much larger on either side.
+constexpr double kFitToleranceInches = 0.0001;
+
+// DIN A4, A3, A3+ and A2, smallest first.
+QList<PaperPreset> paperPresets();
+
+// True when the image size fits within the paper size, allowing kFitToleranceInches.
+// A NaN side never fits.
+bool fitsOnPaper(SizeD imageInches, SizeD paperInches);
+
+// The first preset that holds the image in the given orientation, else the largest.
+PaperPreset smallestFittingPaper(SizeD imageInches, PrintOrientation orientation);
+
+PrintOrientation orientationForImage(SizeD size);
+
+// Any angle in degrees brought into 0..359.
+int normalizedDegrees(int degrees);
+bool isQuarterTurn(int degrees);
+SizeD rotatedSize(SizeD size, int degrees);
+QImage rotatedImage(const QImage& image, int degrees);
+
+// The image rectangle relative to the paper's top-left corner; never clamped.
+QRectF imageRectOnPaper(SizeD paper, SizeD image, PrintAlignment alignment);
+
+// Where the settings put the image on a sheet of the given size, in inches:
+// the one placement rule shared by the preview and the printout.
+QRectF placedImageRectInches(SizeD paperInches, const PrintableImage& image, const PrintSettings& settings);
+
+double horizontalFraction(PrintAlignment alignment);
+double verticalFraction(PrintAlignment alignment);
+QString alignmentTitle(PrintAlignment alignment);
+
+} // namespace Lumetra
