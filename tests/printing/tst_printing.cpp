@@ -189,6 +189,7 @@ void pressPrint(QPrintDialog* dialog)
             return;
         }
     }
+    dialog->reject(); // so that print() returns instead of waiting for ever
     QFAIL("the print dialog has no enabled Print button");
 }
 
