@@ -1069,23 +1069,40 @@ void TestImaging::truncatedToolkitFiles()
 
 void TestImaging::toolkitSizeCap_data()
 {
-    QTest::addColumn<quint32>("width");
-    QTest::addColumn<quint32>("height");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("200000 squared") << 200000u << 200000u << kTooLargeMessage;
-    QTest::newRow("one row over the cap") << 20000u << 15001u << kTooLargeMessage;
+    QTest::newRow("png 200000 squared") << headerOnlyPng(200000, 200000) << ".png" << kTooLargeMessage;
+    QTest::newRow("png one row over the cap") << headerOnlyPng(20000, 15001) << ".png" << kTooLargeMessage;
     // At the cap the size passes, and the missing data fails as usual.
-    QTest::newRow("exactly the cap") << 20000u << 15000u << kUnreadableMessage;
+    QTest::newRow("png exactly the cap") << headerOnlyPng(20000, 15000) << ".png" << kUnreadableMessage;
+
+    // A small JPEG whose frame header is rewritten to claim a larger size.
+    const QByteArray jpeg = encode(quadrants(16, 16), "jpeg", 100);
+    const auto withFrameSize = [&jpeg](quint16 width, quint16 height) {
+        QByteArray patched = jpeg;
+        const qsizetype sof = patched.indexOf("\xFF\xC0");
+        patched[sof + 5] = char(height >> 8);
+        patched[sof + 6] = char(height & 0xFF);
+        patched[sof + 7] = char(width >> 8);
+        patched[sof + 8] = char(width & 0xFF);
+        return patched;
+    };
+    QTest::newRow("jpeg 65500 squared") << withFrameSize(65500, 65500) << ".jpg" << kTooLargeMessage;
+    QTest::newRow("jpeg one row over the cap") << withFrameSize(20000, 15001) << ".jpg" << kTooLargeMessage;
 }
 
 void TestImaging::toolkitSizeCap()
 {
-    QFETCH(quint32, width);
-    QFETCH(quint32, height);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, suffix);
     QFETCH(QString, expected);
-    const QString file = path(QStringLiteral("huge.png"));
-    QVERIFY(writeFile(file, headerOnlyPng(width, height)));
+    const QString file = path(QStringLiteral("huge") + suffix);
+    QVERIFY(writeFile(file, bytes));
+    const int limitBefore = QImageReader::allocationLimit();
     QCOMPARE(loadFailure(file), expected);
+    // The loader lifts the toolkit's process-wide limit only while it reads.
+    QCOMPARE(QImageReader::allocationLimit(), limitBefore);
 }
 
 void TestImaging::contentMismatch_data()
