@@ -12,6 +12,7 @@
 
 #include <tiffio.h>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -371,6 +372,34 @@ void verifyInvariants(const PrintableImage& image)
         QVERIFY(image.iccProfileDescription.isEmpty());
 }
 
+// Under the sanitizers every allocation can be watched; the largest single one
+// shows whether a hostile header got a buffer allocated.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*))
+    __attribute__((weak));
+std::atomic<size_t> g_largestAllocation{0};
+bool g_allocationsWatched = false;
+
+void noteAllocation(const volatile void*, size_t size)
+{
+    size_t seen = g_largestAllocation.load();
+    while (size > seen && !g_largestAllocation.compare_exchange_weak(seen, size)) {
+    }
+}
+
+void noteFree(const volatile void*) {}
+
+// The failure message of a load, and the largest single allocation made during it
+// (0 when allocations cannot be watched in this build).
+std::pair<QString, size_t> loadWatchingAllocations(const QString& path)
+{
+    g_largestAllocation = 0;
+    const QString message = loadFailure(path);
+    return {message, g_largestAllocation.load()};
+}
+
+constexpr size_t kNoPixelBuffer = 64u << 20; // far below any buffer for the declared sizes
+
 QByteArray testProfile()
 {
     QColorSpace space(QColorSpace::SRgb);
@@ -405,6 +434,7 @@ private slots:
     void tiffDamagedStripFails();
     void tiffSizeCap_data();
     void tiffSizeCap();
+    void tiffHostileLayout();
 
     void pngPixels_data();
     void pngPixels();
@@ -439,6 +469,10 @@ private:
 void TestImaging::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+    if (__sanitizer_install_malloc_and_free_hooks)
+        g_allocationsWatched = __sanitizer_install_malloc_and_free_hooks(noteAllocation, noteFree) != 0;
+    if (!g_allocationsWatched)
+        qInfo("allocations are not watched in this build; the size-cap tests check messages only");
 }
 
 void TestImaging::exceptionText_data()
@@ -776,7 +810,66 @@ void TestImaging::tiffSizeCap()
     const QString file = path(QStringLiteral("huge.tif"));
     QVERIFY(
         writeFile(file, handmadeGrayTiff(width, height, COMPRESSION_LZW, QByteArray("\x80\x00\x40", 3), 3)));
-    QCOMPARE(loadFailure(file), expected);
+    const auto [message, largest] = loadWatchingAllocations(file);
+    QCOMPARE(message, expected);
+    if (g_allocationsWatched && expected == kTooLargeMessage)
+        QVERIFY2(largest < kNoPixelBuffer, qPrintable(QString::number(largest)));
+    // And the watch itself works: past the cap check the image buffer is allocated.
+    if (g_allocationsWatched && expected != kTooLargeMessage)
+        QVERIFY(largest >= quint64(width) * height);
+}
+
+void TestImaging::tiffHostileLayout()
+{
+    // Found by fuzzing: 462144 x 122 pixels (under the cap) with 278 samples per
+    // pixel made libtiff ask for a 15.6 GB strip buffer.
+    const QString file = QStringLiteral(LUMETRA_IMAGING_REGRESSIONS "/tiff-15gb-strip-buffer.tif");
+    TIFF* tiff = TIFFOpen(QFile::encodeName(file).constData(), "r");
+    QVERIFY(tiff);
+    QVERIFY(TIFFStripSize64(tiff) > 8 * kMaxImagePixels);
+    TIFFClose(tiff);
+    const auto [message, largest] = loadWatchingAllocations(file);
+    QCOMPARE(message, kUndecodableMessage);
+    if (g_allocationsWatched)
+        QVERIFY2(largest <= 8 * kMaxImagePixels, qPrintable(QString::number(largest)));
+
+    // The same kind of lie in a tiled layout: 4096 x 4096 tiles of 200 samples.
+    TiffSpec spec = rgbSpec();
+    spec.tileSize = 16;
+    const QString tiled = path(QStringLiteral("tiles.tif"));
+    QVERIFY(writeTiff(tiled, {spec}));
+    QByteArray bytes;
+    {
+        QFile in(tiled);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        bytes = in.readAll();
+    }
+    // Rewrite the tile width and length entries (tags 322, 323) in the directory.
+    const quint32 ifd = quint32(uchar(bytes[4])) | (quint32(uchar(bytes[5])) << 8) |
+                        (quint32(uchar(bytes[6])) << 16) | (quint32(uchar(bytes[7])) << 24);
+    const int count = uchar(bytes[ifd]) | (uchar(bytes[ifd + 1]) << 8);
+    int patched = 0;
+    for (int i = 0; i < count; ++i) {
+        const qsizetype entry = qsizetype(ifd) + 2 + i * 12;
+        const int tag = uchar(bytes[entry]) | (uchar(bytes[entry + 1]) << 8);
+        const int type = uchar(bytes[entry + 2]) | (uchar(bytes[entry + 3]) << 8);
+        if (tag == TIFFTAG_TILEWIDTH || tag == TIFFTAG_TILELENGTH) {
+            // 0xFFF0, a multiple of 16 as the format demands.
+            bytes[entry + 8] = char(0xF0);
+            bytes[entry + 9] = char(0xFF);
+            if (type == TIFF_LONG) {
+                bytes[entry + 10] = 0;
+                bytes[entry + 11] = 0;
+            }
+            ++patched;
+        }
+    }
+    QCOMPARE(patched, 2);
+    QVERIFY(writeFile(tiled, bytes));
+    const auto [tiledMessage, tiledLargest] = loadWatchingAllocations(tiled);
+    QCOMPARE(tiledMessage, kUndecodableMessage);
+    if (g_allocationsWatched)
+        QVERIFY2(tiledLargest <= 8 * kMaxImagePixels, qPrintable(QString::number(tiledLargest)));
 }
 
 void TestImaging::pngPixels_data()
@@ -1100,7 +1193,10 @@ void TestImaging::toolkitSizeCap()
     const QString file = path(QStringLiteral("huge") + suffix);
     QVERIFY(writeFile(file, bytes));
     const int limitBefore = QImageReader::allocationLimit();
-    QCOMPARE(loadFailure(file), expected);
+    const auto [message, largest] = loadWatchingAllocations(file);
+    QCOMPARE(message, expected);
+    if (g_allocationsWatched && expected == kTooLargeMessage)
+        QVERIFY2(largest < kNoPixelBuffer, qPrintable(QString::number(largest)));
     // The loader lifts the toolkit's process-wide limit only while it reads.
     QCOMPARE(QImageReader::allocationLimit(), limitBefore);
 }
