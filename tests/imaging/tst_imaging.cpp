@@ -1,3 +1,4 @@
+#include "encodedfacts.h"
 #include "imageloader.h"
 
 #include <QBuffer>
@@ -458,6 +459,8 @@ private slots:
     void largeTargetsLoad_data();
     void largeTargetsLoad();
 
+    void jpegStructure_data();
+    void jpegStructure();
     void regressionsReplay();
 
 private:
@@ -1324,6 +1327,43 @@ void TestImaging::largeTargetsLoad()
     QVERIFY(nearColor(image.image.pixel(width - 1, height - 1), corner.rgb(), tolerance));
     QVERIFY(nearColor(image.image.pixel(width / 2, height / 2), centre.rgb(), tolerance));
     QFile::remove(file);
+}
+
+void TestImaging::jpegStructure_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("complete");
+    QTest::addColumn<int>("components");
+
+    const QByteArray soi("\xFF\xD8", 2);
+    const QByteArray sof4("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x04\x01\x11\x00", 13);
+    const QByteArray sos("\xFF\xDA\x00\x02", 4);
+    const QByteArray eoi("\xFF\xD9", 2);
+    // Entropy data with a stuffed zero, a restart marker and fill bytes before the next marker.
+    const QByteArray entropy("\x12\xFF\x00\x34\xFF\xD3\x56\xFF\xFF", 9);
+
+    QTest::newRow("complete") << soi + sof4 + sos + entropy + eoi << true << 4;
+    QTest::newRow("trailing bytes") << soi + sof4 + sos + entropy + eoi + QByteArray("\xFF\xD8junk", 6)
+                                    << true << 4;
+    QTest::newRow("no end marker") << soi + sof4 + sos + entropy << false << 4;
+    QTest::newRow("ends on stuffed 0xFF") << soi + sos + QByteArray("\x12\xFF", 2) << false << 0;
+    QTest::newRow("second scan cut") << soi + sos + entropy + QByteArray("\xFF\xC4\x00\x03\x00", 5) + sos
+                                     << false << 0;
+    QTest::newRow("two scans") << soi + sos + entropy + QByteArray("\xFF\xC4\x00\x03\x00", 5) + sos +
+                                      entropy + eoi
+                               << true << 0;
+    QTest::newRow("segment past the end") << soi + QByteArray("\xFF\xE1\x40\x00" "abc", 7) << false << 0;
+    QTest::newRow("not a jpeg") << QByteArray("\x89PNG") + eoi << false << 0;
+}
+
+void TestImaging::jpegStructure()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, complete);
+    QFETCH(int, components);
+    const EncodedImageFacts facts = scanJpeg(bytes);
+    QCOMPARE(facts.complete, complete);
+    QCOMPARE(facts.frameComponents, components);
 }
 
 void TestImaging::regressionsReplay()
