@@ -106,8 +106,8 @@ QImage drawTarget()
     QPainter painter(&target);
 
     const QColor extras[columns] = {
-        QColor(255, 0, 0),    QColor(0, 255, 0),    QColor(0, 0, 255),    QColor(0, 255, 255),
-        QColor(255, 0, 255),  QColor(255, 255, 0),  QColor(115, 82, 68),  QColor(194, 150, 130),
+        QColor(255, 0, 0),     QColor(0, 255, 0),    QColor(0, 0, 255),   QColor(0, 255, 255),
+        QColor(255, 0, 255),   QColor(255, 255, 0),  QColor(115, 82, 68), QColor(194, 150, 130),
         QColor(224, 180, 150), QColor(98, 122, 157), QColor(87, 108, 67), QColor(0, 0, 0),
     };
     for (int row = 0; row < rows; ++row) {
@@ -120,18 +120,32 @@ QImage drawTarget()
                 colour = QColor(level, level, level);
                 break;
             }
-            case 1: colour = QColor::fromHsvF(hue, 1.0, 1.0); break;
-            case 2: colour = QColor::fromHsvF(hue, 1.0, 0.7); break;
-            case 3: colour = QColor::fromHsvF(hue, 1.0, 0.4); break;
-            case 4: colour = QColor::fromHsvF(hue, 0.5, 1.0); break;
-            case 5: colour = QColor::fromHsvF(hue, 0.25, 1.0); break;
-            case 6: colour = QColor::fromHsvF(hue, 0.5, 0.55); break;
-            default: colour = extras[column]; break;
+            case 1:
+                colour = QColor::fromHsvF(hue, 1.0, 1.0);
+                break;
+            case 2:
+                colour = QColor::fromHsvF(hue, 1.0, 0.7);
+                break;
+            case 3:
+                colour = QColor::fromHsvF(hue, 1.0, 0.4);
+                break;
+            case 4:
+                colour = QColor::fromHsvF(hue, 0.5, 1.0);
+                break;
+            case 5:
+                colour = QColor::fromHsvF(hue, 0.25, 1.0);
+                break;
+            case 6:
+                colour = QColor::fromHsvF(hue, 0.5, 0.55);
+                break;
+            default:
+                colour = extras[column];
+                break;
             }
             // Whole 8-bit values, so every patch is exactly one RGB triple.
             colour = QColor(colour.red(), colour.green(), colour.blue());
-            painter.fillRect(border + column * patch + gutter, border + row * patch + gutter, patch - 2 * gutter,
-                             patch - 2 * gutter, colour);
+            painter.fillRect(border + column * patch + gutter, border + row * patch + gutter,
+                             patch - 2 * gutter, patch - 2 * gutter, colour);
         }
     }
     // Corner marks, a thin black L at each corner of the patch field.
@@ -139,7 +153,8 @@ QImage drawTarget()
     const int mark = kDpi / 6;
     const int thick = 4;
     const QRect frame(field, field, width - 2 * field, height - 2 * field);
-    for (const QPoint& corner : {frame.topLeft(), frame.topRight(), frame.bottomLeft(), frame.bottomRight()}) {
+    for (const QPoint& corner :
+         {frame.topLeft(), frame.topRight(), frame.bottomLeft(), frame.bottomRight()}) {
         const int dx = corner.x() == frame.left() ? 1 : -1;
         const int dy = corner.y() == frame.top() ? 1 : -1;
         painter.fillRect(QRect(corner, QSize(dx * mark, dy * thick)).normalized(), Qt::black);
@@ -152,7 +167,8 @@ QImage drawTarget()
 bool writeTarget(const QString& path)
 {
     const QImage target = drawTarget();
-    std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(QFile::encodeName(path).constData(), "w"), TIFFClose);
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(QFile::encodeName(path).constData(), "w"),
+                                                TIFFClose);
     if (!tiff)
         return false;
     TIFF* t = tiff.get();
