@@ -19,6 +19,7 @@ class QToolButton;
 
 namespace Lumetra {
 
+class MainWindowProbe; // tests reach private operations through it
 class PreviewWidget;
 
 // The only window: toolbar, menus, the sheet preview and the inspector column,
@@ -38,6 +39,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    friend class MainWindowProbe;
+
     // mainwindow.cpp
     void buildUi();
     // inspector.cpp
