@@ -1,0 +1,45 @@
+#pragma once
+
+#include "printmodel.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <exception>
+
+namespace Lumetra {
+
+// The most pixels a target may have on either reader path. A2 at 720 dpi is
+// about 203 million pixels; the cap leaves room above that while keeping a
+// decoded image (at most 8 bytes per pixel) well inside a desktop's memory.
+constexpr quint64 kMaxImagePixels = 300'000'000;
+
+// A load that failed, with a finished sentence for the user.
+class ImageLoadException : public std::exception
+{
+public:
+    explicit ImageLoadException(QString message);
+    ~ImageLoadException() override;
+
+    const char* what() const noexcept override;
+    const QString& message() const;
+
+private:
+    QString m_message;
+    QByteArray m_utf8Message;
+};
+
+// Turns a TIFF, JPEG or PNG file into a PrintableImage: the file's own pixels at
+// the file's own resolution, with no colour space attached, or an ImageLoadException.
+class ImageLoader
+{
+public:
+    PrintableImage load(const QString& path) const;
+
+private:
+    PrintableImage loadTiffImage(const QString& path) const;
+    PrintableImage loadQtImage(const QString& path) const;
+};
+
+} // namespace Lumetra
