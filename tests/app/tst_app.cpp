@@ -9,6 +9,8 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <tiffio.h>
+
 #include <functional>
 #include <memory>
 
@@ -273,6 +275,8 @@ private slots:
     void profileLines();
     void profileWarning_data();
     void profileWarning();
+    void tiffProfile();
+    void sampleTarget();
     void fileTextsArePlain();
     void failedLoadKeepsImage();
     void errorLabelEscapes();
@@ -749,6 +753,62 @@ void TestApp::profileWarning()
         QVERIFY(errorLabel(*window)->isVisible());
         QVERIFY(errorLabel(*window)->text().contains(QStringLiteral("Earlier")));
     }
+}
+
+// A TIFF names no profile: both the warning and the line fall back to the literal name.
+void TestApp::tiffProfile()
+{
+    const QString path = m_files.filePath(QStringLiteral("profiled.tif"));
+    {
+        TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
+        QVERIFY(tiff);
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 30u);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 20u);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
+        TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 118.11f);
+        TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 118.11f);
+        const QByteArray icc = QColorSpace(QColorSpace::SRgb).iccProfile();
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.constData());
+        QByteArray row(30, char(90));
+        for (uint32_t y = 0; y < 20; ++y)
+            QVERIFY(TIFFWriteScanline(tiff, row.data(), y, 0) == 1);
+        TIFFClose(tiff);
+    }
+    auto window = makeWindow();
+    QString text;
+    ModalAnswerer answerer({clickButton(QStringLiteral("Continue"), &text)});
+    window->loadCommandLinePath(path);
+    QCOMPARE(answerer.answered(), 1);
+    QCOMPARE(text, QStringLiteral("This image contains an embedded ICC profile: Embedded ICC profile."));
+    QCOMPARE(imageLines(*window), QStringList({
+                                      QStringLiteral("profiled.tif"),
+                                      QStringLiteral("Pixels: 30 x 20"),
+                                      QStringLiteral("DPI: 300.00 x 300.00"),
+                                      QStringLiteral("Print size: 0.10 x 0.07 in / 2.5 x 1.7 mm"),
+                                      QStringLiteral("Color model: Grayscale"),
+                                      QStringLiteral("ICC Profile: Embedded ICC profile (Ignored)"),
+                                  }));
+}
+
+void TestApp::sampleTarget()
+{
+    auto window = makeWindow();
+    window->loadCommandLinePath(QStringLiteral(LUMETRA_SAMPLE_TARGET));
+    QVERIFY2(errorLabel(*window)->isHidden(), qPrintable(errorLabel(*window)->text()));
+    QCOMPARE(imageLines(*window), QStringList({
+                                      QStringLiteral("sample-target.tif"),
+                                      QStringLiteral("Pixels: 1950 x 1350"),
+                                      QStringLiteral("DPI: 300.00 x 300.00"),
+                                      QStringLiteral("Print size: 6.50 x 4.50 in / 165.1 x 114.3 mm"),
+                                      QStringLiteral("Color model: RGB"),
+                                      QStringLiteral("ICC Profile: none"),
+                                  }));
+    QCOMPARE(paperCombo(*window)->currentText(), QStringLiteral("DIN A4"));
+    QCOMPARE(orientationCombo(*window)->currentText(), QStringLiteral("Landscape"));
 }
 
 void TestApp::fileTextsArePlain()
