@@ -6,6 +6,7 @@
 #include "privatecups.h"
 
 #include <QPrintDialog>
+#include <QPrinter>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -292,6 +293,7 @@ private slots:
     void cropBoundaries();
     void printReachesQueue();
     void printShortcutFromInspector();
+    void failedPrintShowsError();
     void busyCursorAfterAccept();
     void aboutDialog();
 
@@ -1197,6 +1199,55 @@ void TestApp::printShortcutFromInspector()
     QCOMPARE(answerer.answered(), 1);
     QVERIFY(dialogSeen);
     QVERIFY(errorLabel(*window)->isHidden()); // a cancelled dialog is no error
+}
+
+void TestApp::failedPrintShowsError()
+{
+    const QString path = writePng(QStringLiteral("fails.png"), 60, 90, 300);
+    auto window = makeWindow();
+    window->loadCommandLinePath(path);
+
+    // The dialog refuses an unwritable file, so the printer is pointed at one behind its back.
+    const QString unwritable = m_files.filePath(QStringLiteral("missing-folder/target.pdf"));
+    bool busyAfterAccept = false;
+    ModalAnswerer failing({[&](QWidget* modal) {
+        auto* dialog = qobject_cast<QPrintDialog*>(modal);
+        if (!dialog) {
+            modal->close();
+            return;
+        }
+        dialog->printer()->setOutputFileName(unwritable);
+        dialog->done(QDialog::Accepted);
+        // From here on the job is being spooled: the wait cursor is up.
+        busyAfterAccept =
+            QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    }});
+    action(*window, QStringLiteral("Print"))->trigger();
+    QCOMPARE(failing.answered(), 1);
+    QVERIFY(busyAfterAccept);
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    const QString expected =
+        QStringLiteral("<b>Could not print target image</b><br>The printer could not be opened.");
+    QVERIFY(errorLabel(*window)->isVisible());
+    QCOMPARE(errorLabel(*window)->text(), expected);
+    QVERIFY(!QFile::exists(unwritable));
+
+    // A following good print leaves the earlier error where it is.
+    const QString written = m_files.filePath(QStringLiteral("printed.pdf"));
+    ModalAnswerer succeeding({[&](QWidget* modal) {
+        auto* dialog = qobject_cast<QPrintDialog*>(modal);
+        if (!dialog) {
+            modal->close();
+            return;
+        }
+        dialog->printer()->setOutputFileName(written);
+        dialog->done(QDialog::Accepted);
+    }});
+    action(*window, QStringLiteral("Print"))->trigger();
+    QCOMPARE(succeeding.answered(), 1);
+    QVERIFY(Testing::isPdf(written));
+    QCOMPARE(errorLabel(*window)->text(), expected);
+    QVERIFY(errorLabel(*window)->isVisible());
 }
 
 void TestApp::busyCursorAfterAccept()
