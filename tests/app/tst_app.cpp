@@ -7,6 +7,7 @@
 
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QSvgRenderer>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -413,6 +414,13 @@ void TestApp::startUpState()
     QVERIFY(!toolBar->isMovable());
     QCOMPARE(toolBar->toolButtonStyle(), Qt::ToolButtonIconOnly);
     QCOMPARE(toolBar->iconSize(), QSize(24, 24));
+    // Left to right: a spacer, Load, Print, the stretch, the zoom label, Fit to Screen.
+    const QList<QAction*> tools = toolBar->actions();
+    QCOMPARE(tools.size(), 6);
+    QCOMPARE(tools[1], load);
+    QCOMPARE(tools[2], print);
+    QCOMPARE(toolBar->widgetForAction(tools[4]), zoomLabel(*window));
+    QCOMPARE(tools[5], action(*window, QStringLiteral("Fit to Screen")));
     QVERIFY(!load->icon().isNull());
     QVERIFY(!print->icon().isNull());
 
@@ -429,8 +437,13 @@ void TestApp::startUpState()
     QCOMPARE(logo.size(), QSize(1317, 440));
     QVERIFY(!logo.hasAlphaChannel());
     QCOMPARE(qRound(logo.dotsPerMeterX() * 0.0254), 300);
-    QVERIFY(QFile::exists(QStringLiteral(":/icons/open.svg")));
-    QVERIFY(QFile::exists(QStringLiteral(":/icons/print.svg")));
+    for (const char* path : {":/icons/open.svg", ":/icons/print.svg", ":/branding/quorvane-logo.png"}) {
+        const QResource resource(QString::fromLatin1(path));
+        QVERIFY2(resource.isValid(), path);
+        QCOMPARE(resource.compressionAlgorithm(), QResource::NoCompression);
+    }
+    QCOMPARE(QSvgRenderer(QStringLiteral(":/icons/open.svg")).viewBoxF(), QRectF(0, 0, 22.5391, 17.998));
+    QCOMPARE(QSvgRenderer(QStringLiteral(":/icons/print.svg")).viewBoxF(), QRectF(0, 0, 24, 24));
 
     window.reset();
     QVERIFY2(!QFile::exists(store().fileName()), "start-up wrote the settings store");
