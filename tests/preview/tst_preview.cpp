@@ -2,6 +2,7 @@
 #include "previewwidget.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -194,6 +195,7 @@ class TestPreview : public QObject
 
 private slots:
     void metaObjectMatchesItsClients();
+    void nothingButBackgroundBeforeSettings();
     void sheetGeometry_data();
     void sheetGeometry();
     void zoomInRunsUpToExactly32();
@@ -244,6 +246,18 @@ void TestPreview::metaObjectMatchesItsClients()
     QVERIFY(preview.hasMouseTracking());
     QCOMPARE(preview.zoomPercent(), 100.0);
     QVERIFY(!preview.zoomEnabled());
+}
+
+void TestPreview::nothingButBackgroundBeforeSettings()
+{
+    // A 0 x 0 mm paper has no sheet to fit; the widget must neither divide by it nor draw it.
+    PreviewWidget preview;
+    preview.resize(720, 560);
+    preview.setImage(solidImage(100, 100, 100, 100));
+    preview.zoomIn();
+    QImage expected(720, 560, QImage::Format_RGB32);
+    expected.fill(kBackground);
+    QCOMPARE(shot(preview), expected);
 }
 
 void TestPreview::sheetGeometry_data()

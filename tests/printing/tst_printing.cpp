@@ -189,6 +189,7 @@ void pressPrint(QPrintDialog* dialog)
             return;
         }
     }
+    dialog->reject(); // so that print() returns instead of waiting for ever
     QFAIL("the print dialog has no enabled Print button");
 }
 
@@ -543,6 +544,7 @@ void TestPrinting::endToEnd_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<QString>("colorModel");
     QTest::addColumn<QString>("pdfColor");
+    QTest::addColumn<int>("alignment");
 
     const QStringList queues = {QStringLiteral("raw"), QStringLiteral("ps")};
     const QStringList papers = {QStringLiteral("DIN A4"), QStringLiteral("DIN A3"), QStringLiteral("DIN A3+"),
@@ -551,21 +553,21 @@ void TestPrinting::endToEnd_data()
         for (const QString& paper : papers) {
             QTest::addRow("%s %s RGB portrait", qPrintable(queue), qPrintable(paper))
                 << queue << paper << 0 << 0 << int(QImage::Format_RGB32) << "RGB"
-                << "rgb";
+                << "rgb" << int(PrintAlignment::Center);
             QTest::addRow("%s %s RGB landscape turned", qPrintable(queue), qPrintable(paper))
                 << queue << paper << 1 << 90 << int(QImage::Format_RGB32) << "RGB"
-                << "rgb";
+                << "rgb" << int(PrintAlignment::BottomRight);
         }
         for (int rotation : {0, 90}) {
             const int orientation = rotation == 0 ? 0 : 1;
             QTest::addRow("%s gray rotation %d", qPrintable(queue), rotation)
                 << queue << "DIN A4" << orientation << rotation << int(QImage::Format_Grayscale8)
                 << "Grayscale"
-                << "rgb";
+                << "rgb" << int(PrintAlignment::TopLeft);
             // The TIFF reader hands CMYK files over as opaque ARGB pixels.
             QTest::addRow("%s CMYK source rotation %d", qPrintable(queue), rotation)
                 << queue << "DIN A3" << orientation << rotation << int(QImage::Format_ARGB32) << "CMYK"
-                << "rgb";
+                << "rgb" << int(PrintAlignment::TopRight);
         }
     }
 }
@@ -579,6 +581,7 @@ void TestPrinting::endToEnd()
     QFETCH(int, format);
     QFETCH(QString, colorModel);
     QFETCH(QString, pdfColor);
+    QFETCH(int, alignment);
     if (!m_skipReason.isEmpty())
         QSKIP(qPrintable(m_skipReason));
 
@@ -587,8 +590,8 @@ void TestPrinting::endToEnd()
 
     const QImage pixels = chart(60, 90, static_cast<QImage::Format>(format));
     const PrintableImage image = printable(pixels, 300, colorModel);
-    const PrintSettings settings =
-        settingsFor(paper, static_cast<PrintOrientation>(orientation), PrintAlignment::Center, rotation);
+    const PrintSettings settings = settingsFor(paper, static_cast<PrintOrientation>(orientation),
+                                               static_cast<PrintAlignment>(alignment), rotation);
 
     const QStringList before = m_cups->spooledDocuments();
     DialogAnswer answer(pressPrint);
@@ -643,6 +646,45 @@ void TestPrinting::endToEnd()
         }
     }
     QCOMPARE(differing, 0);
+
+    // Where the image lies on the sheet: render the page at 72 dpi (one pixel per point) and find
+    // the chart, which has no white pixel, on the white sheet.
+    const QImage rendered =
+        Testing::renderPdfPage(document, 72, 1, &error).convertToFormat(QImage::Format_RGB32);
+    QVERIFY2(!rendered.isNull(), qPrintable(error));
+    QCOMPARE(rendered.size(), QSize(qRound(page.width()), qRound(page.height())));
+    QRect found;
+    for (int y = 0; y < rendered.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(rendered.constScanLine(y));
+        for (int x = 0; x < rendered.width(); ++x) {
+            if (qGray(line[x]) < 250)
+                found |= QRect(x, y, 1, 1);
+        }
+    }
+    // Expected in points: a 60 x 90 px chart at 300 dpi is 14.4 x 21.6 points, turned with the sheet.
+    const QSizeF size = rotation == 90 ? QSizeF(21.6, 14.4) : QSizeF(14.4, 21.6);
+    const double fx = alignment == int(PrintAlignment::TopLeft)  ? 0.0
+                      : alignment == int(PrintAlignment::Center) ? 0.5
+                                                                 : 1.0;
+    const double fy = alignment == int(PrintAlignment::BottomRight) ? 1.0
+                      : alignment == int(PrintAlignment::Center)    ? 0.5
+                                                                    : 0.0;
+    const QPointF centre((page.width() - size.width()) * fx + size.width() / 2,
+                         (page.height() - size.height()) * fy + size.height() / 2);
+    const QPointF foundCentre((found.left() + found.right() + 1) / 2.0,
+                              (found.top() + found.bottom() + 1) / 2.0);
+    QVERIFY2(
+        qAbs(foundCentre.x() - centre.x()) <= 1.0 && qAbs(foundCentre.y() - centre.y()) <= 1.0 &&
+            qAbs(found.width() - size.width()) <= 2.0 && qAbs(found.height() - size.height()) <= 2.0,
+        qPrintable(QStringLiteral("chart found at (%1, %2) %3 x %4 pt, expected centre (%5, %6) %7 x %8 pt")
+                       .arg(found.x())
+                       .arg(found.y())
+                       .arg(found.width())
+                       .arg(found.height())
+                       .arg(centre.x())
+                       .arg(centre.y())
+                       .arg(size.width())
+                       .arg(size.height())));
 }
 
 QTEST_MAIN(TestPrinting)

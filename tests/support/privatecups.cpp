@@ -308,7 +308,7 @@ QString PrivateCups::errorLogTail(int lines) const
 
 bool popplerToolsAvailable(QString* missing)
 {
-    for (const char* tool : {"pdfimages", "pdfinfo"}) {
+    for (const char* tool : {"pdfimages", "pdftoppm", "pdfinfo"}) {
         if (findProgram(QString::fromLatin1(tool)).isEmpty()) {
             if (missing)
                 *missing =
@@ -377,6 +377,28 @@ QList<QImage> extractPdfImages(const QString& pdfPath, QString* error)
         images.append(image);
     }
     return images;
+}
+
+QImage renderPdfPage(const QString& pdfPath, int dpi, int page, QString* error)
+{
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        if (error)
+            *error = QStringLiteral("cannot create a temporary folder");
+        return {};
+    }
+    const QString number = QString::number(page);
+    const QString base = dir.filePath(QStringLiteral("page"));
+    if (!runTool(QStringLiteral("pdftoppm"),
+                 {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"), number,
+                  QStringLiteral("-l"), number, QStringLiteral("-png"), QStringLiteral("-singlefile"),
+                  pdfPath, base},
+                 nullptr, error))
+        return {};
+    QImage image(base + QStringLiteral(".png"));
+    if (image.isNull() && error)
+        *error = QStringLiteral("pdftoppm wrote no readable page");
+    return image;
 }
 
 QSizeF pdfPageSizePoints(const QString& pdfPath, int page, QString* error)

@@ -22,7 +22,7 @@
 // postScriptQueue() (CUPS's generic PostScript driver). Both print to /dev/null. The destructor
 // stops the scheduler and restores CUPS_SERVER.
 //
-// The pdf helpers run poppler's pdfimages and pdfinfo; they return empty results and fill *error
+// The pdf helpers run poppler's pdfimages, pdftoppm and pdfinfo; they return empty results and fill *error
 // when a tool is missing or fails.
 
 #include <QByteArray>
@@ -105,6 +105,9 @@ QList<PdfImageInfo> listPdfImages(const QString& pdfPath, QString* error = nullp
 
 // Extracts every image losslessly (pdfimages -png; CMYK images as TIFF) and decodes it.
 QList<QImage> extractPdfImages(const QString& pdfPath, QString* error = nullptr);
+
+// Renders one page with pdftoppm at the given resolution; null on failure.
+QImage renderPdfPage(const QString& pdfPath, int dpi, int page = 1, QString* error = nullptr);
 
 // Size of a page in PostScript points, from pdfinfo; invalid on failure.
 QSizeF pdfPageSizePoints(const QString& pdfPath, int page = 1, QString* error = nullptr);
