@@ -22,6 +22,26 @@ struct TiffCloser
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
+// The most one libtiff buffer may take: a whole capped image in a single strip at
+// 8 bytes per pixel (16-bit RGBA). A header asking for more lies about its layout,
+// for instance with hundreds of samples per pixel.
+constexpr quint64 kMaxTiffBufferBytes = kMaxImagePixels * 8;
+
+TIFF* openTiff(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+#if TIFFLIB_VERSION >= 20221213
+    // libtiff 4.5 can refuse any single allocation above a limit, whatever it is for.
+    if (TIFFOpenOptions* options = TIFFOpenOptionsAlloc()) {
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(kMaxTiffBufferBytes));
+        TIFF* tiff = TIFFOpenExt(name.constData(), "r", options);
+        TIFFOpenOptionsFree(options);
+        return tiff;
+    }
+#endif
+    return TIFFOpen(name.constData(), "r");
+}
+
 double tiffDpi(float resolution, uint16_t unit)
 {
     double dpi = kFallbackDpi;
@@ -77,7 +97,7 @@ void rasterToArgb32(QImage& image)
 
 PrintableImage ImageLoader::loadTiffImage(const QString& path) const
 {
-    const TiffHandle tiff(TIFFOpen(QFile::encodeName(path).constData(), "r"));
+    const TiffHandle tiff(openTiff(path));
     if (!tiff)
         throw ImageLoadException(QStringLiteral("The file could not be read as a TIFF image."));
 
@@ -114,6 +134,10 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path) const
     // A header may declare any size; refuse before a pixel buffer exists.
     checkPixelCount(width, height);
     if (width == 0 || height == 0)
+        throw ImageLoadException(undecodable);
+    const uint64_t chunkBytes =
+        TIFFIsTiled(tiff.get()) ? TIFFTileSize64(tiff.get()) : TIFFStripSize64(tiff.get());
+    if (chunkBytes == 0 || chunkBytes > kMaxTiffBufferBytes)
         throw ImageLoadException(undecodable);
 
     // libtiff decodes straight into the final image: its rows are 4 * width bytes

@@ -1,3 +1,4 @@
+#include "encodedfacts.h"
 #include "imageloader.h"
 
 #include <QBuffer>
@@ -12,6 +13,7 @@
 
 #include <tiffio.h>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -371,6 +373,34 @@ void verifyInvariants(const PrintableImage& image)
         QVERIFY(image.iccProfileDescription.isEmpty());
 }
 
+// Under the sanitizers every allocation can be watched; the largest single one
+// shows whether a hostile header got a buffer allocated.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*))
+    __attribute__((weak));
+std::atomic<size_t> g_largestAllocation{0};
+bool g_allocationsWatched = false;
+
+void noteAllocation(const volatile void*, size_t size)
+{
+    size_t seen = g_largestAllocation.load();
+    while (size > seen && !g_largestAllocation.compare_exchange_weak(seen, size)) {
+    }
+}
+
+void noteFree(const volatile void*) {}
+
+// The failure message of a load, and the largest single allocation made during it
+// (0 when allocations cannot be watched in this build).
+std::pair<QString, size_t> loadWatchingAllocations(const QString& path)
+{
+    g_largestAllocation = 0;
+    const QString message = loadFailure(path);
+    return {message, g_largestAllocation.load()};
+}
+
+constexpr size_t kNoPixelBuffer = 64u << 20; // far below any buffer for the declared sizes
+
 QByteArray testProfile()
 {
     QColorSpace space(QColorSpace::SRgb);
@@ -405,6 +435,7 @@ private slots:
     void tiffDamagedStripFails();
     void tiffSizeCap_data();
     void tiffSizeCap();
+    void tiffHostileLayout();
 
     void pngPixels_data();
     void pngPixels();
@@ -428,6 +459,8 @@ private slots:
     void largeTargetsLoad_data();
     void largeTargetsLoad();
 
+    void jpegStructure_data();
+    void jpegStructure();
     void regressionsReplay();
 
 private:
@@ -439,6 +472,10 @@ private:
 void TestImaging::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+    if (__sanitizer_install_malloc_and_free_hooks)
+        g_allocationsWatched = __sanitizer_install_malloc_and_free_hooks(noteAllocation, noteFree) != 0;
+    if (!g_allocationsWatched)
+        qInfo("allocations are not watched in this build; the size-cap tests check messages only");
 }
 
 void TestImaging::exceptionText_data()
@@ -776,7 +813,66 @@ void TestImaging::tiffSizeCap()
     const QString file = path(QStringLiteral("huge.tif"));
     QVERIFY(
         writeFile(file, handmadeGrayTiff(width, height, COMPRESSION_LZW, QByteArray("\x80\x00\x40", 3), 3)));
-    QCOMPARE(loadFailure(file), expected);
+    const auto [message, largest] = loadWatchingAllocations(file);
+    QCOMPARE(message, expected);
+    if (g_allocationsWatched && expected == kTooLargeMessage)
+        QVERIFY2(largest < kNoPixelBuffer, qPrintable(QString::number(largest)));
+    // And the watch itself works: past the cap check the image buffer is allocated.
+    if (g_allocationsWatched && expected != kTooLargeMessage)
+        QVERIFY(largest >= quint64(width) * height);
+}
+
+void TestImaging::tiffHostileLayout()
+{
+    // Found by fuzzing: 462144 x 122 pixels (under the cap) with 278 samples per
+    // pixel made libtiff ask for a 15.6 GB strip buffer.
+    const QString file = QStringLiteral(LUMETRA_IMAGING_REGRESSIONS "/tiff-15gb-strip-buffer.tif");
+    TIFF* tiff = TIFFOpen(QFile::encodeName(file).constData(), "r");
+    QVERIFY(tiff);
+    QVERIFY(TIFFStripSize64(tiff) > 8 * kMaxImagePixels);
+    TIFFClose(tiff);
+    const auto [message, largest] = loadWatchingAllocations(file);
+    QCOMPARE(message, kUndecodableMessage);
+    if (g_allocationsWatched)
+        QVERIFY2(largest <= 8 * kMaxImagePixels, qPrintable(QString::number(largest)));
+
+    // The same kind of lie in a tiled layout: 4096 x 4096 tiles of 200 samples.
+    TiffSpec spec = rgbSpec();
+    spec.tileSize = 16;
+    const QString tiled = path(QStringLiteral("tiles.tif"));
+    QVERIFY(writeTiff(tiled, {spec}));
+    QByteArray bytes;
+    {
+        QFile in(tiled);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        bytes = in.readAll();
+    }
+    // Rewrite the tile width and length entries (tags 322, 323) in the directory.
+    const quint32 ifd = quint32(uchar(bytes[4])) | (quint32(uchar(bytes[5])) << 8) |
+                        (quint32(uchar(bytes[6])) << 16) | (quint32(uchar(bytes[7])) << 24);
+    const int count = uchar(bytes[ifd]) | (uchar(bytes[ifd + 1]) << 8);
+    int patched = 0;
+    for (int i = 0; i < count; ++i) {
+        const qsizetype entry = qsizetype(ifd) + 2 + i * 12;
+        const int tag = uchar(bytes[entry]) | (uchar(bytes[entry + 1]) << 8);
+        const int type = uchar(bytes[entry + 2]) | (uchar(bytes[entry + 3]) << 8);
+        if (tag == TIFFTAG_TILEWIDTH || tag == TIFFTAG_TILELENGTH) {
+            // 0xFFF0, a multiple of 16 as the format demands.
+            bytes[entry + 8] = char(0xF0);
+            bytes[entry + 9] = char(0xFF);
+            if (type == TIFF_LONG) {
+                bytes[entry + 10] = 0;
+                bytes[entry + 11] = 0;
+            }
+            ++patched;
+        }
+    }
+    QCOMPARE(patched, 2);
+    QVERIFY(writeFile(tiled, bytes));
+    const auto [tiledMessage, tiledLargest] = loadWatchingAllocations(tiled);
+    QCOMPARE(tiledMessage, kUndecodableMessage);
+    if (g_allocationsWatched)
+        QVERIFY2(tiledLargest <= 8 * kMaxImagePixels, qPrintable(QString::number(tiledLargest)));
 }
 
 void TestImaging::pngPixels_data()
@@ -1069,23 +1165,43 @@ void TestImaging::truncatedToolkitFiles()
 
 void TestImaging::toolkitSizeCap_data()
 {
-    QTest::addColumn<quint32>("width");
-    QTest::addColumn<quint32>("height");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("200000 squared") << 200000u << 200000u << kTooLargeMessage;
-    QTest::newRow("one row over the cap") << 20000u << 15001u << kTooLargeMessage;
+    QTest::newRow("png 200000 squared") << headerOnlyPng(200000, 200000) << ".png" << kTooLargeMessage;
+    QTest::newRow("png one row over the cap") << headerOnlyPng(20000, 15001) << ".png" << kTooLargeMessage;
     // At the cap the size passes, and the missing data fails as usual.
-    QTest::newRow("exactly the cap") << 20000u << 15000u << kUnreadableMessage;
+    QTest::newRow("png exactly the cap") << headerOnlyPng(20000, 15000) << ".png" << kUnreadableMessage;
+
+    // A small JPEG whose frame header is rewritten to claim a larger size.
+    const QByteArray jpeg = encode(quadrants(16, 16), "jpeg", 100);
+    const auto withFrameSize = [&jpeg](quint16 width, quint16 height) {
+        QByteArray patched = jpeg;
+        const qsizetype sof = patched.indexOf("\xFF\xC0");
+        patched[sof + 5] = char(height >> 8);
+        patched[sof + 6] = char(height & 0xFF);
+        patched[sof + 7] = char(width >> 8);
+        patched[sof + 8] = char(width & 0xFF);
+        return patched;
+    };
+    QTest::newRow("jpeg 65500 squared") << withFrameSize(65500, 65500) << ".jpg" << kTooLargeMessage;
+    QTest::newRow("jpeg one row over the cap") << withFrameSize(20000, 15001) << ".jpg" << kTooLargeMessage;
 }
 
 void TestImaging::toolkitSizeCap()
 {
-    QFETCH(quint32, width);
-    QFETCH(quint32, height);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, suffix);
     QFETCH(QString, expected);
-    const QString file = path(QStringLiteral("huge.png"));
-    QVERIFY(writeFile(file, headerOnlyPng(width, height)));
-    QCOMPARE(loadFailure(file), expected);
+    const QString file = path(QStringLiteral("huge") + suffix);
+    QVERIFY(writeFile(file, bytes));
+    const int limitBefore = QImageReader::allocationLimit();
+    const auto [message, largest] = loadWatchingAllocations(file);
+    QCOMPARE(message, expected);
+    if (g_allocationsWatched && expected == kTooLargeMessage)
+        QVERIFY2(largest < kNoPixelBuffer, qPrintable(QString::number(largest)));
+    // The loader lifts the toolkit's process-wide limit only while it reads.
+    QCOMPARE(QImageReader::allocationLimit(), limitBefore);
 }
 
 void TestImaging::contentMismatch_data()
@@ -1211,6 +1327,43 @@ void TestImaging::largeTargetsLoad()
     QVERIFY(nearColor(image.image.pixel(width - 1, height - 1), corner.rgb(), tolerance));
     QVERIFY(nearColor(image.image.pixel(width / 2, height / 2), centre.rgb(), tolerance));
     QFile::remove(file);
+}
+
+void TestImaging::jpegStructure_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("complete");
+    QTest::addColumn<int>("components");
+
+    const QByteArray soi("\xFF\xD8", 2);
+    const QByteArray sof4("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x04\x01\x11\x00", 13);
+    const QByteArray sos("\xFF\xDA\x00\x02", 4);
+    const QByteArray eoi("\xFF\xD9", 2);
+    // Entropy data with a stuffed zero, a restart marker and fill bytes before the next marker.
+    const QByteArray entropy("\x12\xFF\x00\x34\xFF\xD3\x56\xFF\xFF", 9);
+
+    QTest::newRow("complete") << soi + sof4 + sos + entropy + eoi << true << 4;
+    QTest::newRow("trailing bytes") << soi + sof4 + sos + entropy + eoi + QByteArray("\xFF\xD8junk", 6)
+                                    << true << 4;
+    QTest::newRow("no end marker") << soi + sof4 + sos + entropy << false << 4;
+    QTest::newRow("ends on stuffed 0xFF") << soi + sos + QByteArray("\x12\xFF", 2) << false << 0;
+    QTest::newRow("second scan cut") << soi + sos + entropy + QByteArray("\xFF\xC4\x00\x03\x00", 5) + sos
+                                     << false << 0;
+    QTest::newRow("two scans") << soi + sos + entropy + QByteArray("\xFF\xC4\x00\x03\x00", 5) + sos +
+                                      entropy + eoi
+                               << true << 0;
+    QTest::newRow("segment past the end") << soi + QByteArray("\xFF\xE1\x40\x00" "abc", 7) << false << 0;
+    QTest::newRow("not a jpeg") << QByteArray("\x89PNG") + eoi << false << 0;
+}
+
+void TestImaging::jpegStructure()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, complete);
+    QFETCH(int, components);
+    const EncodedImageFacts facts = scanJpeg(bytes);
+    QCOMPARE(facts.complete, complete);
+    QCOMPARE(facts.frameComponents, components);
 }
 
 void TestImaging::regressionsReplay()
