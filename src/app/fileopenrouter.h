@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+namespace Lumetra {
+
+// Files opened from the desktop (Open With, a drop on the Dock icon on macOS)
+// arrive at the application object as QFileOpenEvent rather than as arguments.
+// This filter hands their local paths to the same load as the other roads.
+class FileOpenRouter : public QObject
+{
+public:
+    FileOpenRouter(QObject* parent, std::function<void(const QString&)> open);
+    ~FileOpenRouter() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::function<void(const QString&)> m_open;
+};
+
+} // namespace Lumetra

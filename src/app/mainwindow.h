@@ -1,0 +1,98 @@
+#pragma once
+
+#include "imageloader.h"
+#include "printmodel.h"
+#include "printservice.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <optional>
+
+class QAction;
+class QComboBox;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
+class QLabel;
+class QToolButton;
+
+namespace Lumetra {
+
+class MainWindowProbe; // tests reach private operations through it
+class PreviewWidget;
+
+// The only window: toolbar, menus, the sheet preview and the inspector column,
+// and the flows that tie loading, preview and printing together.
+class MainWindow : public QMainWindow
+{
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The first command-line argument; blank arguments load nothing.
+    void loadCommandLinePath(const QString& path);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    friend class MainWindowProbe;
+
+    // mainwindow.cpp
+    void buildUi();
+    // inspector.cpp
+    QWidget* buildInspector();
+    void updateControls();
+    void updatePreview();
+    void updateZoomIndicator(double percent);
+    void selectAlignment(PrintAlignment alignment);
+    // settings.cpp
+    void loadPrintSettings();
+    void savePrintSettings() const;
+    // loadflow.cpp
+    void loadImage(const QString& path);
+    void openImage();
+    bool confirmProfileLoad(const PrintableImage& image);
+    void applyAutoSettings(const PrintableImage& image);
+    void showError(const QString& title, const QString& message);
+    void clearError();
+    // metadata.cpp
+    void updateMetadata();
+    // printflow.cpp
+    void printImage();
+    bool confirmPrintCrop(const PrintableImage& image);
+    // about.cpp
+    void showAboutDialog();
+
+    ImageLoader m_imageLoader;
+    PrintService m_printService;
+    PrintSettings m_settings;
+    std::optional<PrintableImage> m_image;
+    std::optional<PrintOrientation> m_autoOrientation;
+    bool m_updatingControls = false;
+
+    QAction* m_printAction = nullptr;
+    QAction* m_loadAction = nullptr;
+    QAction* m_aboutAction = nullptr;
+    QAction* m_zoomInAction = nullptr;
+    QAction* m_zoomOutAction = nullptr;
+    QAction* m_fitAction = nullptr;
+    PreviewWidget* m_preview = nullptr;
+    QLabel* m_zoomLabel = nullptr;
+    QComboBox* m_paperCombo = nullptr;
+    QComboBox* m_orientationCombo = nullptr;
+    QLabel* m_imageNameLabel = nullptr;
+    QLabel* m_pixelsLabel = nullptr;
+    QLabel* m_dpiLabel = nullptr;
+    QLabel* m_printSizeLabel = nullptr;
+    QLabel* m_colorModelLabel = nullptr;
+    QLabel* m_iccLabel = nullptr;
+    QLabel* m_errorLabel = nullptr;
+    QToolButton* m_logoButton = nullptr;
+    std::array<QToolButton*, 9> m_alignmentButtons{};
+};
+
+} // namespace Lumetra

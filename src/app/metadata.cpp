@@ -1,0 +1,42 @@
+#include "mainwindow.h"
+
+#include "papergeometry.h"
+
+#include <QLabel>
+
+namespace Lumetra {
+
+void MainWindow::updateMetadata()
+{
+    if (!m_image) {
+        m_imageNameLabel->setText(QStringLiteral("No image loaded"));
+        for (QLabel* label : {m_pixelsLabel, m_dpiLabel, m_printSizeLabel, m_colorModelLabel, m_iccLabel})
+            label->clear();
+        return;
+    }
+    const PrintableImage& image = *m_image;
+    const int rotation = m_settings.rotationDegrees;
+    const SizeD millimeters = rotatedSize(image.printSizeMillimeters(), rotation);
+    const SizeD inches = rotatedSize(image.printSizeInches(), rotation);
+
+    m_imageNameLabel->setText(image.fileName);
+    m_pixelsLabel->setText(QStringLiteral("Pixels: %1 x %2").arg(image.pixelWidth).arg(image.pixelHeight));
+    m_dpiLabel->setText(QStringLiteral("DPI: %1 x %2")
+                            .arg(QString::number(image.dpiX, 'f', 2), QString::number(image.dpiY, 'f', 2)));
+    m_printSizeLabel->setText(
+        QStringLiteral("Print size: %1 x %2 in / %3 x %4 mm")
+            .arg(QString::number(inches.width, 'f', 2), QString::number(inches.height, 'f', 2),
+                 QString::number(millimeters.width, 'f', 1), QString::number(millimeters.height, 'f', 1)));
+    m_colorModelLabel->setText(QStringLiteral("Color model: %1").arg(image.colorModel));
+
+    if (image.hasIccProfile) {
+        QString profileName = image.iccProfileDescription.trimmed();
+        if (profileName.isEmpty())
+            profileName = QStringLiteral("Embedded ICC profile");
+        m_iccLabel->setText(QStringLiteral("ICC Profile: %1 (Ignored)").arg(profileName));
+    } else {
+        m_iccLabel->setText(QStringLiteral("ICC Profile: none"));
+    }
+}
+
+} // namespace Lumetra

@@ -1,0 +1,53 @@
+#include "mainwindow.h"
+
+#include "busycursor.h"
+#include "papergeometry.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <exception>
+
+namespace Lumetra {
+
+void MainWindow::printImage()
+{
+    if (!m_image)
+        return;
+    if (!confirmPrintCrop(*m_image))
+        return;
+    try {
+        // The job is spooled after the print dialog closes, inside the same call.
+        const BusyCursorAfterAccept busy(this);
+        m_printService.print(this, *m_image, m_settings);
+    } catch (const PrintException& error) {
+        showError(QStringLiteral("Could not print target image"), error.message());
+    } catch (const std::exception& error) {
+        showError(QStringLiteral("Could not print target image"), QString::fromUtf8(error.what()));
+    }
+}
+
+bool MainWindow::confirmPrintCrop(const PrintableImage& image)
+{
+    const SizeD paper = m_settings.paper.sizeInches(m_settings.orientation);
+    const SizeD size = rotatedSize(image.printSizeInches(), m_settings.rotationDegrees);
+    if (size.width <= paper.width + kFitToleranceInches && size.height <= paper.height + kFitToleranceInches)
+        return true;
+
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(QStringLiteral("Image will be cropped"));
+    box.setText(QStringLiteral("The image is larger than the selected paper at its embedded print size."));
+    box.setInformativeText(QStringLiteral("Image: %1 x %2 in\nPaper: %3 x %4 in\n\n"
+                                          "Continue printing, or cancel and choose a larger paper size.")
+                               .arg(QString::number(size.width, 'f', 2), QString::number(size.height, 'f', 2),
+                                    QString::number(paper.width, 'f', 2),
+                                    QString::number(paper.height, 'f', 2)));
+    QPushButton* continueButton = box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(continueButton);
+    box.exec();
+    return box.clickedButton() == continueButton;
+}
+
+} // namespace Lumetra

@@ -1,0 +1,48 @@
+#include "mainwindow.h"
+
+#include "papergeometry.h"
+
+#include <QSettings>
+
+namespace Lumetra {
+
+namespace {
+
+const QString kPaperKey = QStringLiteral("print/paper");
+const QString kOrientationKey = QStringLiteral("print/orientation");
+const QString kAlignmentKey = QStringLiteral("print/alignment");
+
+} // namespace
+
+// Each field is taken only when its stored value is valid; anything else keeps
+// the default, field by field, and is never reported.
+void MainWindow::loadPrintSettings()
+{
+    const QSettings settings(QStringLiteral("Quorvane"), QStringLiteral("Lumetra"));
+
+    const QString paperName = settings.value(kPaperKey).toString();
+    for (const PaperPreset& preset : paperPresets()) {
+        if (preset.name == paperName) {
+            m_settings.paper = preset;
+            break;
+        }
+    }
+
+    const int orientation = settings.value(kOrientationKey, static_cast<int>(m_settings.orientation)).toInt();
+    if (static_cast<quint32>(orientation) <= 1)
+        m_settings.orientation = static_cast<PrintOrientation>(orientation);
+
+    const int alignment = settings.value(kAlignmentKey, static_cast<int>(m_settings.alignment)).toInt();
+    if (static_cast<quint32>(alignment) <= 8)
+        m_settings.alignment = static_cast<PrintAlignment>(alignment);
+}
+
+void MainWindow::savePrintSettings() const
+{
+    QSettings settings(QStringLiteral("Quorvane"), QStringLiteral("Lumetra"));
+    settings.setValue(kPaperKey, m_settings.paper.name);
+    settings.setValue(kOrientationKey, static_cast<int>(m_settings.orientation));
+    settings.setValue(kAlignmentKey, static_cast<int>(m_settings.alignment));
+}
+
+} // namespace Lumetra
