@@ -1,6 +1,5 @@
 #include "mainwindow.h"
 
-#include "busycursor.h"
 #include "papergeometry.h"
 
 #include <QMessageBox>
@@ -17,8 +16,6 @@ void MainWindow::printImage()
     if (!confirmPrintCrop(*m_image))
         return;
     try {
-        // The job is spooled after the print dialog closes, inside the same call.
-        const BusyCursorAfterAccept busy(this);
         m_printService.print(this, *m_image, m_settings);
     } catch (const PrintException& error) {
         showError(QStringLiteral("Could not print target image"), error.message());
@@ -31,7 +28,7 @@ bool MainWindow::confirmPrintCrop(const PrintableImage& image)
 {
     const SizeD paper = m_settings.paper.sizeInches(m_settings.orientation);
     const SizeD size = rotatedSize(image.printSizeInches(), m_settings.rotationDegrees);
-    if (size.width <= paper.width + kFitToleranceInches && size.height <= paper.height + kFitToleranceInches)
+    if (fitsOnPaper(size, paper))
         return true;
 
     QMessageBox box(this);

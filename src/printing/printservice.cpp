@@ -2,6 +2,7 @@
 
 #include "papergeometry.h"
 
+#include <QGuiApplication>
 #include <QMarginsF>
 #include <QPageSize>
 #include <QPainter>
@@ -11,6 +12,20 @@
 #include <utility>
 
 namespace Lumetra {
+
+namespace {
+
+// Spooling a large target takes seconds; the wait cursor goes on every way out.
+class WaitCursor
+{
+public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
 
 PrintException::PrintException(QString message)
     : m_message(std::move(message)), m_utf8Message(m_message.toUtf8())
@@ -108,6 +123,7 @@ bool PrintService::print(QWidget* parent, const PrintableImage& image, const Pri
     if (!usesNativeDialog())
         applyPageLayout(printer, pageLayout(settings));
 
+    const WaitCursor waitCursor;
     QPainter painter(&printer);
     if (!painter.isActive())
         throw PrintException(QStringLiteral("The printer could not be opened."));
