@@ -86,16 +86,13 @@ bool MainWindow::confirmProfileLoad(const PrintableImage& image)
 {
     if (!image.hasIccProfile)
         return true;
-    QString profileName = image.iccProfileDescription.trimmed();
-    if (profileName.isEmpty())
-        profileName = QStringLiteral("Embedded ICC profile");
 
     QMessageBox box(this);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QStringLiteral("Embedded ICC profile detected"));
     // The profile's description comes from the file and is shown as it stands.
     box.setTextFormat(Qt::PlainText);
-    box.setText(QStringLiteral("This image contains an embedded ICC profile: %1.").arg(profileName));
+    box.setText(QStringLiteral("This image contains an embedded ICC profile: %1.").arg(profileName(image)));
     box.setInformativeText(
         QStringLiteral("Lumetra ignores embedded profiles for profiling target output. "
                        "Continue loading this image, or cancel and choose a different file."));

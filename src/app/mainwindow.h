@@ -61,6 +61,7 @@ private:
     void clearError();
     // metadata.cpp
     void updateMetadata();
+    static QString profileName(const PrintableImage& image);
     // printflow.cpp
     void printImage();
     bool confirmPrintCrop(const PrintableImage& image);

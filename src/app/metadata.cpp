@@ -29,14 +29,16 @@ void MainWindow::updateMetadata()
                  QString::number(millimeters.width, 'f', 1), QString::number(millimeters.height, 'f', 1)));
     m_colorModelLabel->setText(QStringLiteral("Color model: %1").arg(image.colorModel));
 
-    if (image.hasIccProfile) {
-        QString profileName = image.iccProfileDescription.trimmed();
-        if (profileName.isEmpty())
-            profileName = QStringLiteral("Embedded ICC profile");
-        m_iccLabel->setText(QStringLiteral("ICC Profile: %1 (Ignored)").arg(profileName));
-    } else {
-        m_iccLabel->setText(QStringLiteral("ICC Profile: none"));
-    }
+    m_iccLabel->setText(image.hasIccProfile
+                            ? QStringLiteral("ICC Profile: %1 (Ignored)").arg(profileName(image))
+                            : QStringLiteral("ICC Profile: none"));
+}
+
+// The name the user sees for an embedded profile, in the Image box and in the load warning.
+QString MainWindow::profileName(const PrintableImage& image)
+{
+    const QString description = image.iccProfileDescription.trimmed();
+    return description.isEmpty() ? QStringLiteral("Embedded ICC profile") : description;
 }
 
 } // namespace Lumetra
