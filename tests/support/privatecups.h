@@ -48,15 +48,10 @@ public:
 
     // Starts the scheduler and adds both queues; false with errorString() when that is impossible.
     bool start();
-    bool isRunning() const;
     QString errorString() const { return m_error; }
 
-    QString socketPath() const;
-    QString spoolDirectory() const;
     QString rawQueue() const { return QStringLiteral("lumetra-raw"); }
     QString postScriptQueue() const { return QStringLiteral("lumetra-ps"); }
-    QStringList queues() const { return {rawQueue(), postScriptQueue()}; }
-
     bool setDefaultQueue(const QString& queue);
 
     // The spooled documents (d-files) present now, sorted; pass to waitForNewDocument.
@@ -67,13 +62,12 @@ public:
     // The job control file (c-file) of a spooled document: the job's IPP attributes, raw.
     QByteArray jobAttributes(const QString& documentPath) const;
 
-    // Runs a CUPS client tool (lpadmin, lpstat, ...) against the private scheduler.
-    bool runClient(const QString& program, const QStringList& arguments, QString* output = nullptr) const;
-
     QString errorLogTail(int lines = 20) const;
 
 private:
     bool fail(const QString& message);
+    bool runClient(const QString& program, const QStringList& arguments, QString* output = nullptr) const;
+    QString path(const char* name) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_cupsd;
@@ -103,7 +97,7 @@ bool popplerToolsAvailable(QString* missing = nullptr);
 
 QList<PdfImageInfo> listPdfImages(const QString& pdfPath, QString* error = nullptr);
 
-// Extracts every image losslessly (pdfimages -png; CMYK images as TIFF) and decodes it.
+// Extracts every image losslessly (pdfimages -png) and decodes it.
 QList<QImage> extractPdfImages(const QString& pdfPath, QString* error = nullptr);
 
 // Renders one page with pdftoppm at the given resolution; null on failure.
