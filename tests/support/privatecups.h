@@ -41,7 +41,7 @@ namespace Lumetra::Testing {
 class PrivateCups
 {
 public:
-    PrivateCups();
+    PrivateCups() = default;
     ~PrivateCups();
     PrivateCups(const PrivateCups&) = delete;
     PrivateCups& operator=(const PrivateCups&) = delete;
@@ -65,9 +65,13 @@ public:
     QString errorLogTail(int lines = 20) const;
 
 private:
-    bool fail(const QString& message);
+    bool fail(const QString& message)
+    {
+        m_error = message;
+        return false;
+    }
     bool runClient(const QString& program, const QStringList& arguments, QString* output = nullptr) const;
-    QString path(const char* name) const;
+    QString path(const char* name) const { return m_dir->filePath(QString::fromLatin1(name)); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_cupsd;
@@ -97,7 +101,8 @@ bool popplerToolsAvailable(QString* missing = nullptr);
 
 QList<PdfImageInfo> listPdfImages(const QString& pdfPath, QString* error = nullptr);
 
-// Extracts every image losslessly (pdfimages -png) and decodes it.
+// Extracts every image losslessly (pdfimages -png) and decodes it; one that cannot be decoded comes
+// back null.
 QList<QImage> extractPdfImages(const QString& pdfPath, QString* error = nullptr);
 
 // Renders one page with pdftoppm at the given resolution; null on failure.
