@@ -41,22 +41,17 @@ namespace Lumetra::Testing {
 class PrivateCups
 {
 public:
-    PrivateCups();
+    PrivateCups() = default;
     ~PrivateCups();
     PrivateCups(const PrivateCups&) = delete;
     PrivateCups& operator=(const PrivateCups&) = delete;
 
     // Starts the scheduler and adds both queues; false with errorString() when that is impossible.
     bool start();
-    bool isRunning() const;
     QString errorString() const { return m_error; }
 
-    QString socketPath() const;
-    QString spoolDirectory() const;
     QString rawQueue() const { return QStringLiteral("lumetra-raw"); }
     QString postScriptQueue() const { return QStringLiteral("lumetra-ps"); }
-    QStringList queues() const { return {rawQueue(), postScriptQueue()}; }
-
     bool setDefaultQueue(const QString& queue);
 
     // The spooled documents (d-files) present now, sorted; pass to waitForNewDocument.
@@ -67,13 +62,16 @@ public:
     // The job control file (c-file) of a spooled document: the job's IPP attributes, raw.
     QByteArray jobAttributes(const QString& documentPath) const;
 
-    // Runs a CUPS client tool (lpadmin, lpstat, ...) against the private scheduler.
-    bool runClient(const QString& program, const QStringList& arguments, QString* output = nullptr) const;
-
     QString errorLogTail(int lines = 20) const;
 
 private:
-    bool fail(const QString& message);
+    bool fail(const QString& message)
+    {
+        m_error = message;
+        return false;
+    }
+    bool runClient(const QString& program, const QStringList& arguments, QString* output = nullptr) const;
+    QString path(const char* name) const { return m_dir->filePath(QString::fromLatin1(name)); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_cupsd;
@@ -103,7 +101,8 @@ bool popplerToolsAvailable(QString* missing = nullptr);
 
 QList<PdfImageInfo> listPdfImages(const QString& pdfPath, QString* error = nullptr);
 
-// Extracts every image losslessly (pdfimages -png; CMYK images as TIFF) and decodes it.
+// Extracts every image losslessly (pdfimages -png) and decodes it; one that cannot be decoded comes
+// back null.
 QList<QImage> extractPdfImages(const QString& pdfPath, QString* error = nullptr);
 
 // Renders one page with pdftoppm at the given resolution; null on failure.
