@@ -133,7 +133,9 @@ bool PrivateCups::start()
     if (!m_cupsd->waitForStarted(10000))
         return fail(u"cupsd could not be started: %1"_s.arg(m_cupsd->errorString()));
     const QDeadlineTimer deadline(15000);
-    while (!runClient(u"lpstat"_s, {u"-r"_s})) {
+    // lpstat -r exits 0 either way; only its words tell whether the scheduler listens yet.
+    QString status;
+    while (!runClient(u"lpstat"_s, {u"-r"_s}, &status) || !status.contains(u"scheduler is running"_s)) {
         if (m_cupsd->state() != QProcess::Running || deadline.hasExpired())
             return fail(u"the private cupsd did not come up: %1 %2"_s.arg(
                 QString::fromLocal8Bit(m_cupsd->readAll()).trimmed(), errorLogTail()));
