@@ -312,6 +312,15 @@ private slots:
         QCOMPARE(menus[1]->menu()->actions(), QList<QAction*>({action(*window, u"About Lumetra"_s)}));
         QCOMPARE(menus[1]->menu()->actions()[0]->menuRole(), QAction::AboutRole);
 
+        // Toolbar, left to right: a spacer, Load, Print, the stretch, the zoom label, Fit to Screen.
+        auto* toolBar = window->findChild<QToolBar*>(u"MainToolBar"_s);
+        const QList<QAction*> tools = toolBar->actions();
+        QCOMPARE(tools.size(), 6);
+        QCOMPARE(QList<QAction*>({tools[1], tools[2], tools[5]}),
+                 QList<QAction*>({load, print, action(*window, u"Fit to Screen"_s)}));
+        QCOMPARE(toolBar->widgetForAction(tools[4]), zoomLabel(*window));
+        QVERIFY(!toolBar->isMovable() && toolBar->iconSize() == QSize(24, 24));
+
         QCOMPARE(paper(*window)->count(), 4);
         QCOMPARE(imageLines(*window), QStringList({u"No image loaded"_s, {}, {}, {}, {}, {}}));
         QVERIFY(errorLabel(*window)->isHidden());
