@@ -39,14 +39,9 @@ const QString kTooLargeMessage =
 // Every fixture lives in a folder whose name has spaces and non-ASCII characters.
 QString g_folder;
 
-QString pathOf(const QString& name)
-{
-    return g_folder + QLatin1Char('/') + name;
-}
-
 QString writeFile(const QString& name, const QByteArray& bytes)
 {
-    const QString path = pathOf(name);
+    const QString path = g_folder + QLatin1Char('/') + name;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("could not write the fixture %s", qPrintable(path));
@@ -75,22 +70,18 @@ int patternSample(quint32 x, quint32 y, int sample)
 // the edge tiles are partial.
 struct TiffSpec
 {
-    TiffSpec(quint16 photometric = PHOTOMETRIC_RGB, quint16 samples = 3, quint16 bits = 8,
-             quint16 compression = COMPRESSION_NONE, quint32 tileSize = 0)
-        : samples(samples), bits(bits), photometric(photometric), compression(compression), tileSize(tileSize)
-    {}
+    quint16 photometric = PHOTOMETRIC_RGB;
+    quint16 samples = 3;
+    quint16 bits = 8; // 16-bit samples are written as v * 257, 1-bit ones as v >= 128
+    quint16 compression = COMPRESSION_NONE;
+    quint32 tileSize = 0; // 0 writes strips of 4 rows
     quint32 width = 37;
     quint32 height = 23;
-    quint16 samples;
-    quint16 bits; // 16-bit samples are written as v * 257, 1-bit ones as v >= 128
-    quint16 photometric;
-    quint16 compression;
-    quint32 tileSize;        // 0 writes strips of 4 rows
     int resolutionUnit = -1; // below 0: tag absent
     float xResolution = -1.0f;
     float yResolution = -1.0f;
-    QByteArray iccProfile;
-    std::optional<QByteArray> raw; // the one strip or tile, whatever the header promises
+    QByteArray iccProfile = QByteArray();
+    std::optional<QByteArray> raw = std::nullopt; // the one strip or tile, whatever the header promises
 };
 
 QByteArray packRow(const TiffSpec& spec, quint32 y, quint32 x0, quint32 count)
@@ -171,7 +162,7 @@ bool writeDirectory(TIFF* tiff, const TiffSpec& spec)
 // The page is followed by a second one of another size, which the loader must ignore.
 QByteArray tiffBytes(const TiffSpec& spec)
 {
-    const QString path = pathOf(QStringLiteral("scratch.tif"));
+    const QString path = writeFile(QStringLiteral("scratch.tif"), QByteArray());
     TiffSpec secondPage;
     secondPage.width = 9;
     TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
@@ -202,7 +193,7 @@ QImage tiffImage(const std::function<QRgb(const int* samples)>& pixel)
 QByteArray rawGrayTiff(quint32 width, quint32 height, quint16 compression, const QByteArray& raw,
                        quint32 tileSize = 0)
 {
-    TiffSpec spec(PHOTOMETRIC_MINISBLACK, 1, 8, compression, tileSize);
+    TiffSpec spec{PHOTOMETRIC_MINISBLACK, 1, 8, compression, tileSize};
     spec.width = width;
     spec.height = height;
     spec.raw = raw;
@@ -268,8 +259,6 @@ QByteArray headerOnlyPng(quint32 width, quint32 height)
 // The toolkit's JPEG writer puts a JFIF segment first; this patches its density.
 QByteArray withJfifDensity(QByteArray jpeg, char unit, quint16 x, quint16 y)
 {
-    if (jpeg.mid(6, 5) != QByteArray("JFIF\0", 5))
-        qFatal("the JPEG fixture does not start with a JFIF segment");
     return jpeg.replace(13, 5, QByteArray(1, unit) + be32((quint32(x) << 16) | y));
 }
 
@@ -369,8 +358,6 @@ private slots:
     void resolution_data();
     void resolution();
     void cmykJpeg();
-    void largeTargetsLoad_data();
-    void largeTargetsLoad();
     void jpegStructure_data();
     void jpegStructure();
     void regressionsReplay();
@@ -425,12 +412,12 @@ void TestImaging::outcome_data()
     row("tiff header only", "header.tiff", QByteArray("II*\0\x08\0\0\0\0\0\0\0\0\0", 14), kNotTiffMessage);
     row("text named .png", "text.png", "not an image\n", kUnreadableMessage);
 
-    row("palette tiff", "palette.tif", tiffBytes(TiffSpec(PHOTOMETRIC_PALETTE, 1)), kColorModelMessage);
+    row("palette tiff", "palette.tif", tiffBytes(TiffSpec{PHOTOMETRIC_PALETTE, 1}), kColorModelMessage);
     // LZW data that ends before its end code.
     row("strip cut short", "cut.tif", rawGrayTiff(8, 8, COMPRESSION_LZW, QByteArray("\x80\x00", 2)),
         kUndecodableMessage);
     // libtiff writes the strips before the directory, so the start of the file is data.
-    QByteArray damaged = tiffBytes(TiffSpec(PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW));
+    QByteArray damaged = tiffBytes(TiffSpec{PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW});
     row("sound lzw strips", "sound.tif", damaged, kLoaded);
     damaged.replace(damaged.size() / 8, damaged.size() / 4, QByteArray(damaged.size() / 4, '\xFF'));
     row("damaged lzw strips", "damaged.tif", damaged, kUndecodableMessage);
@@ -450,6 +437,21 @@ void TestImaging::outcome_data()
     row("png half", "half.png", noisyPng.left(noisyPng.size() / 2), kUnreadableMessage);
     row("png without IEND", "cut.png", noisyPng.chopped(12), kUnreadableMessage);
     row("jpeg trailing bytes", "tail.jpg", noisy + QByteArray("\0\xFF\x00tail", 7), kLoaded);
+
+    // A3 at 600 dpi decodes to 260 MB, twice the toolkit's default allocation limit, and
+    // A2 at 720 dpi (one byte per pixel here, to keep it quick) to 203 MB. Each must be
+    // decoded whole: at least one byte per pixel is allocated.
+    const auto large = [](int w, int h, QImage::Format format, const char* type) {
+        QImage image(w, h, format);
+        image.fill(QColor(0x55, 0x66, 0x77));
+        return encode(image, type);
+    };
+    row("png A3 600 dpi", "a3.png", large(6732, 9638, QImage::Format_RGB32, "png"), kLoaded, ~0ull,
+        6732 * 9638);
+    row("jpeg A3 600 dpi", "a3.jpg", large(6732, 9638, QImage::Format_RGB32, "jpeg"), kLoaded, ~0ull,
+        6732 * 9638);
+    row("png A2 720 dpi", "a2.png", large(12000, 16900, QImage::Format_Grayscale8, "png"), kLoaded, ~0ull,
+        12000 * 16900);
 
     // Refused before a pixel buffer exists. At the cap the buffer is allocated, which
     // also shows that the watch works, and the missing data then fails.
@@ -526,7 +528,7 @@ void TestImaging::pixels_data()
         row(tag, ".tif", tiffBytes(spec), model, tiffImage(pixel), 0,
             spec.iccProfile.isEmpty() ? "" : "Embedded ICC profile");
     };
-    TiffSpec profiled(PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_LZW);
+    TiffSpec profiled{PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_LZW};
     profiled.iccProfile = testProfile();
     tiff("tiff rgb8 none strips", TiffSpec(), "RGB", rgb);
     tiff("tiff rgb8 lzw strips", {PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW}, "RGB", rgb);
@@ -689,40 +691,6 @@ void TestImaging::cmykJpeg()
 #else
     QCOMPARE(image.image.format(), QImage::Format_CMYK8888);
 #endif
-}
-
-void TestImaging::largeTargetsLoad_data()
-{
-    QTest::addColumn<QString>("suffix");
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<bool>("gray");
-    // A3 at 600 dpi decodes to 260 MB, twice the toolkit's default allocation limit.
-    QTest::newRow("png A3 600 dpi") << ".png" << QSize(6732, 9638) << false;
-    QTest::newRow("jpeg A3 600 dpi") << ".jpg" << QSize(6732, 9638) << false;
-    // A2 at 720 dpi, kept to one byte per pixel so the fixture stays quick to write.
-    QTest::newRow("png A2 720 dpi gray") << ".png" << QSize(12000, 16900) << true;
-}
-
-void TestImaging::largeTargetsLoad()
-{
-    QFETCH(QString, suffix);
-    QFETCH(QSize, size);
-    QFETCH(bool, gray);
-    const QColor corner = gray ? QColor(0x55, 0x55, 0x55) : QColor(0xCC, 0x22, 0x11);
-    const QColor centre = gray ? QColor(0xAA, 0xAA, 0xAA) : QColor(0x11, 0xAA, 0x33);
-    QImage source(size, gray ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
-    source.fill(corner);
-    QPainter(&source).fillRect(QRect(QPoint(size.width() / 4, size.height() / 4), size / 2), centre);
-    const QString file =
-        writeFile(QStringLiteral("large") + suffix, encode(source, suffix == ".png" ? "png" : "jpeg"));
-    source = QImage();
-    const QImage image = ImageLoader().load(file).image;
-    QFile::remove(file);
-    QCOMPARE(image.size(), size);
-    const int tolerance = suffix == QLatin1String(".jpg") ? 3 : 0;
-    verifyNear(image, QPoint(3, 3), corner.rgb(), tolerance);
-    verifyNear(image, QPoint(size.width() - 1, size.height() - 1), corner.rgb(), tolerance);
-    verifyNear(image, QPoint(size.width() / 2, size.height() / 2), centre.rgb(), tolerance);
 }
 
 void TestImaging::jpegStructure_data()
