@@ -48,16 +48,6 @@ QString writeFile(const QString& name, const QByteArray& bytes)
     return path;
 }
 
-QString loadFailure(const QString& path)
-{
-    try {
-        ImageLoader().load(path);
-    } catch (const ImageLoadException& e) {
-        return e.message();
-    }
-    return kLoaded;
-}
-
 // ---- TIFF fixtures, written with libtiff ----------------------------------
 
 // Differs per pixel and per channel, within 0..255.
@@ -355,9 +345,6 @@ private slots:
     void outcome();
     void pixels_data();
     void pixels();
-    void resolution_data();
-    void resolution();
-    void cmykJpeg();
     void jpegStructure_data();
     void jpegStructure();
     void regressionsReplay();
@@ -392,9 +379,11 @@ void TestImaging::outcome_data()
     QTest::addColumn<QString>("expected"); // the message, or kLoaded
     QTest::addColumn<quint64>("atMost");   // bounds of the largest single allocation while loading
     QTest::addColumn<quint64>("atLeast");
+    QTest::addColumn<double>("dpiX"); // 0: not checked
+    QTest::addColumn<double>("dpiY");
     const auto row = [](const char* tag, const char* name, const QByteArray& bytes, const QString& expected,
-                        quint64 atMost = ~0ull, quint64 atLeast = 0) {
-        QTest::newRow(tag) << name << bytes << expected << atMost << atLeast;
+                        quint64 atMost = ~0ull, quint64 atLeast = 0, double dpiX = 0, double dpiY = 0) {
+        QTest::newRow(tag) << name << bytes << expected << atMost << atLeast << dpiX << dpiY;
     };
 
     const QByteArray png = encode(quadrants(8, 8), "png");
@@ -479,6 +468,41 @@ void TestImaging::outcome_data()
     row("png exactly the cap", "huge.png", headerOnlyPng(20000, 15000), kUnreadableMessage);
     row("jpeg 65500 squared", "huge.jpg", frame(65500, 65500), kTooLargeMessage, noBuffer);
     row("jpeg one row over", "huge.jpg", frame(20000, 15001), kTooLargeMessage, noBuffer);
+
+    // Resolutions, from the file alone.
+    const auto dpi = [&row](const char* tag, const char* name, const QByteArray& bytes, double x, double y) {
+        row(tag, name, bytes, kLoaded, ~0ull, 0, x, y);
+    };
+    const auto tiffAt = [](int unit, float x, float y) {
+        TiffSpec spec;
+        spec.resolutionUnit = unit;
+        spec.xResolution = x;
+        spec.yResolution = y;
+        return tiffBytes(spec);
+    };
+    const double cm = double(118.11f) * 2.54; // not rounded to 300
+    dpi("tiff inch", "r.tif", tiffAt(RESUNIT_INCH, 300, 300), 300, 300);
+    dpi("tiff default unit is inch", "r.tif", tiffAt(-1, 240, 120), 240, 120);
+    dpi("tiff centimetre 118.11", "r.tiff", tiffAt(RESUNIT_CENTIMETER, 118.11f, 118.11f), cm, cm);
+    dpi("tiff unit none", "r.tif", tiffAt(RESUNIT_NONE, 300, 300), 72, 72);
+    dpi("tiff no tags", "r.tif", tiffAt(-1, -1, -1), 72, 72);
+    dpi("tiff y zero", "r.tif", tiffAt(RESUNIT_INCH, 300, 0), 300, 72);
+    dpi("tiff x missing", "r.tif", tiffAt(RESUNIT_INCH, -1, 150), 72, 150);
+
+    // The toolkit reads pHYs in dots per metre, and JFIF inches as int(100 * d / 2.54).
+    constexpr double m = 39.37007874015748; // inches per metre
+    const QByteArray unstated = withoutChunks(png, {"pHYs"});
+    const auto phys = [&unstated](quint32 x, quint32 y, char unit) {
+        return withChunkAfterHeader(unstated, "pHYs", be32(x) + be32(y) + unit);
+    };
+    dpi("png without pHYs", "r.png", unstated, 72, 72);
+    dpi("png 96 dpi", "r.png", phys(3780, 3780, 1), 3780 / m, 3780 / m);
+    dpi("png aspect only", "r.png", phys(3780, 3780, 0), 72, 72);
+    dpi("png zero x", "r.png", phys(0, 11811, 1), 72, 11811 / m);
+    dpi("jpeg no density unit", "r.jpg", withJfifDensity(jpeg, 0, 1, 1), 72, 72);
+    dpi("jpeg without JFIF", "r.jpg", jpeg.left(2) + jpeg.mid(20), 72, 72);
+    dpi("jpeg 96 dpi", "r.jpeg", withJfifDensity(jpeg, 1, 96, 96), 3779 / m, 3779 / m);
+    dpi("jpeg 118 per cm", "r.jpg", withJfifDensity(jpeg, 2, 118, 59), 11800 / m, 5900 / m);
 }
 
 void TestImaging::outcome()
@@ -488,15 +512,30 @@ void TestImaging::outcome()
     QFETCH(QString, expected);
     QFETCH(quint64, atMost);
     QFETCH(quint64, atLeast);
+    QFETCH(double, dpiX);
+    QFETCH(double, dpiY);
     const QString file = writeFile(name, bytes);
     const int limitBefore = QImageReader::allocationLimit();
     g_largestAllocation = 0;
-    QCOMPARE(loadFailure(file), expected);
+    PrintableImage image;
+    QString message = kLoaded;
+    try {
+        image = ImageLoader().load(file);
+    } catch (const ImageLoadException& e) {
+        message = e.message();
+    }
     const quint64 largest = g_largestAllocation.load();
+    QCOMPARE(message, expected);
     if (g_allocationsWatched)
         QVERIFY2(largest <= atMost && largest >= atLeast, qPrintable(QString::number(largest)));
     // The loader lifts the toolkit's process-wide limit only while it reads.
     QCOMPARE(QImageReader::allocationLimit(), limitBefore);
+    if (message == kLoaded)
+        verifyInvariants(image, file);
+    if (dpiX > 0) {
+        QCOMPARE(image.dpiX, dpiX);
+        QCOMPARE(image.dpiY, dpiY);
+    }
 }
 
 void TestImaging::pixels_data()
@@ -534,7 +573,6 @@ void TestImaging::pixels_data()
     tiff("tiff rgb8 lzw strips", {PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW}, "RGB", rgb);
     tiff("tiff rgb8 lzw tiles", {PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, 16}, "RGB", rgb);
     tiff("tiff rgb16 none tiles", {PHOTOMETRIC_RGB, 3, 16, COMPRESSION_NONE, 16}, "RGB", rgb);
-    tiff("tiff rgb16 lzw strips", {PHOTOMETRIC_RGB, 3, 16, COMPRESSION_LZW}, "RGB", rgb);
     tiff("tiff gray8", {PHOTOMETRIC_MINISBLACK, 1}, "Grayscale", gray);
     tiff("tiff 1-bit min-is-black", {PHOTOMETRIC_MINISBLACK, 1, 1}, "Grayscale", white);
     tiff("tiff 1-bit min-is-white", {PHOTOMETRIC_MINISWHITE, 1, 1}, "Grayscale", black);
@@ -549,9 +587,7 @@ void TestImaging::pixels_data()
         {"png 16-bit", patterned(QImage::Format_RGBA64), "RGB"},
         {"png palette colour", palette({qRgb(255, 0, 0), qRgb(0, 128, 255), qRgb(10, 20, 30)}), "RGB"},
         // The toolkit calls a palette grayscale only when entry i is exactly (i, i, i).
-        {"png palette gray ramp", palette({qRgb(0, 0, 0), qRgb(1, 1, 1), qRgb(2, 2, 2)}), "Grayscale"},
-        {"png palette gray, no ramp", palette({qRgb(0, 0, 0), qRgb(77, 77, 77), qRgb(250, 250, 250)}),
-         "RGB"}};
+        {"png palette gray ramp", palette({qRgb(0, 0, 0), qRgb(1, 1, 1), qRgb(2, 2, 2)}), "Grayscale"}};
     for (const auto& [tag, source, model] : sources)
         row(tag, ".png", encode(source, "png"), model, source);
 
@@ -592,6 +628,13 @@ void TestImaging::pixels_data()
     QBuffer buffer(&rotated);
     QCOMPARE(QImageReader(&buffer).transformation(), QImageIOHandler::TransformationRotate90);
     row("jpeg Exif orientation", ".jpg", rotated, "RGB", quadrants(40, 16), 3);
+    // Left half full magenta, right half full black (see fixtures/make_cmyk_jpeg.c).
+    QFile cmykFixture(QStringLiteral(LUMETRA_IMAGING_FIXTURES "/cmyk.jpg"));
+    QVERIFY(cmykFixture.open(QIODevice::ReadOnly));
+    QImage halves(16, 8, QImage::Format_RGB32);
+    halves.fill(Qt::black);
+    QPainter(&halves).fillRect(0, 0, 8, 8, Qt::magenta);
+    row("jpeg cmyk", ".jpg", cmykFixture.readAll(), "CMYK", halves, 2);
 }
 
 void TestImaging::pixels()
@@ -615,82 +658,18 @@ void TestImaging::pixels()
     if (tolerance == 0)
         QCOMPARE(image.image.convertToFormat(QImage::Format_RGBA64),
                  expected.convertToFormat(QImage::Format_RGBA64));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    // The toolkit keeps CMYK JPEG as CMYK here, so there are no RGB pixels to compare.
+    if (model == QLatin1String("CMYK") && suffix != QLatin1String(".tif")) {
+        QCOMPARE(image.image.format(), QImage::Format_CMYK8888);
+        return;
+    }
+#endif
+    // Older toolkits deliver CMYK JPEG as RGB, which is left as they made it.
     const int w = expected.width();
     const int h = expected.height();
     for (const QPoint p : {QPoint(w / 4, h / 4), QPoint(3 * w / 4, h / 4), QPoint(w / 4, 3 * h / 4)})
         verifyNear(image.image, p, expected.pixel(p), tolerance);
-}
-
-void TestImaging::resolution_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<double>("dpiX");
-    QTest::addColumn<double>("dpiY");
-    const auto row = [](const char* tag, const char* name, const QByteArray& bytes, double x, double y) {
-        QTest::newRow(tag) << name << bytes << x << y;
-    };
-    const auto tiff = [](int unit, float x, float y) {
-        TiffSpec spec;
-        spec.resolutionUnit = unit;
-        spec.xResolution = x;
-        spec.yResolution = y;
-        return tiffBytes(spec);
-    };
-    const double cm = double(118.11f) * 2.54; // not rounded to 300
-    row("tiff inch", "r.tif", tiff(RESUNIT_INCH, 300, 300), 300, 300);
-    row("tiff default unit is inch", "r.tif", tiff(-1, 240, 120), 240, 120);
-    row("tiff centimetre 118.11", "r.tiff", tiff(RESUNIT_CENTIMETER, 118.11f, 118.11f), cm, cm);
-    row("tiff unit none", "r.tif", tiff(RESUNIT_NONE, 300, 300), 72, 72);
-    row("tiff no tags", "r.tif", tiff(-1, -1, -1), 72, 72);
-    row("tiff y zero", "r.tif", tiff(RESUNIT_INCH, 300, 0), 300, 72);
-    row("tiff x missing", "r.tif", tiff(RESUNIT_INCH, -1, 150), 72, 150);
-
-    // The toolkit reads pHYs in dots per metre, and JFIF inches as int(100 * d / 2.54).
-    constexpr double m = 39.37007874015748; // inches per metre
-    const QByteArray png = withoutChunks(encode(quadrants(8, 8), "png"), {"pHYs"});
-    const auto phys = [&png](quint32 x, quint32 y, char unit) {
-        return withChunkAfterHeader(png, "pHYs", be32(x) + be32(y) + unit);
-    };
-    row("png without pHYs", "r.png", png, 72, 72);
-    row("png 96 dpi", "r.png", phys(3780, 3780, 1), 3780 / m, 3780 / m);
-    row("png aspect only", "r.png", phys(3780, 3780, 0), 72, 72);
-    row("png zero x", "r.png", phys(0, 11811, 1), 72, 11811 / m);
-    const QByteArray jpeg = encode(quadrants(16, 16), "jpeg");
-    row("jpeg no density unit", "r.jpg", withJfifDensity(jpeg, 0, 1, 1), 72, 72);
-    row("jpeg without JFIF", "r.jpg", jpeg.left(2) + jpeg.mid(20), 72, 72);
-    row("jpeg 96 dpi", "r.jpeg", withJfifDensity(jpeg, 1, 96, 96), 3779 / m, 3779 / m);
-    row("jpeg 118 per cm", "r.jpg", withJfifDensity(jpeg, 2, 118, 59), 11800 / m, 5900 / m);
-}
-
-void TestImaging::resolution()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, bytes);
-    QFETCH(double, dpiX);
-    QFETCH(double, dpiY);
-    const QString file = writeFile(name, bytes);
-    const PrintableImage image = ImageLoader().load(file);
-    verifyInvariants(image, file);
-    QCOMPARE(image.dpiX, dpiX);
-    QCOMPARE(image.dpiY, dpiY);
-}
-
-void TestImaging::cmykJpeg()
-{
-    // Left half full magenta, right half full black (see fixtures/make_cmyk_jpeg.c).
-    const QString file = QStringLiteral(LUMETRA_IMAGING_FIXTURES "/cmyk.jpg");
-    const PrintableImage image = ImageLoader().load(file);
-    verifyInvariants(image, file);
-    QCOMPARE(image.colorModel, QStringLiteral("CMYK"));
-    QCOMPARE(image.image.size(), QSize(16, 8));
-#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
-    // The toolkit delivers RGB here; the pixels are left as it made them.
-    verifyNear(image.image, QPoint(2, 3), qRgb(255, 0, 255), 2);
-    verifyNear(image.image, QPoint(13, 3), qRgb(0, 0, 0), 2);
-#else
-    QCOMPARE(image.image.format(), QImage::Format_CMYK8888);
-#endif
 }
 
 void TestImaging::jpegStructure_data()
@@ -713,10 +692,7 @@ void TestImaging::jpegStructure_data()
     QTest::newRow("ends on stuffed 0xFF") << soi + sos + "\x12\xFF" << false << 0;
     QTest::newRow("second scan cut") << soi + sos + entropy + dht + sos << false << 0;
     QTest::newRow("two scans") << soi + sos + entropy + dht + sos + entropy + eoi << true << 0;
-    QTest::newRow("segment past the end") << soi + QByteArray("\xFF\xE1\x40\x00"
-                                                              "abc",
-                                                              7)
-                                          << false << 0;
+    QTest::newRow("segment past the end") << soi + QByteArray("\xFF\xE1\x40\x00", 4) + "abc" << false << 0;
 }
 
 void TestImaging::jpegStructure()
