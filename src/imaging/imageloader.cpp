@@ -9,7 +9,6 @@
 #include <QImageReader>
 
 #include <cmath>
-#include <utility>
 
 namespace Lumetra {
 
@@ -85,22 +84,6 @@ FileFacts readFileFacts(const QString& path, const QByteArray& format)
 }
 
 } // namespace
-
-ImageLoadException::ImageLoadException(QString message)
-    : m_message(std::move(message)), m_utf8Message(m_message.toUtf8())
-{}
-
-ImageLoadException::~ImageLoadException() = default;
-
-const char* ImageLoadException::what() const noexcept
-{
-    return m_utf8Message.isNull() ? "" : m_utf8Message.constData();
-}
-
-const QString& ImageLoadException::message() const
-{
-    return m_message;
-}
 
 void checkPixelCount(quint64 width, quint64 height)
 {

@@ -1,12 +1,10 @@
 #pragma once
 
 #include "printmodel.h"
+#include "usererror.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
-
-#include <exception>
 
 namespace Lumetra {
 
@@ -16,18 +14,10 @@ namespace Lumetra {
 constexpr quint64 kMaxImagePixels = 300'000'000;
 
 // A load that failed, with a finished sentence for the user.
-class ImageLoadException : public std::exception
+class ImageLoadException : public UserError
 {
 public:
-    explicit ImageLoadException(QString message);
-    ~ImageLoadException() override;
-
-    const char* what() const noexcept override;
-    const QString& message() const;
-
-private:
-    QString m_message;
-    QByteArray m_utf8Message;
+    using UserError::UserError;
 };
 
 // Turns a TIFF, JPEG or PNG file into a PrintableImage: the file's own pixels at

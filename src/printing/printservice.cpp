@@ -9,8 +9,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
-#include <utility>
-
 namespace Lumetra {
 
 namespace {
@@ -26,17 +24,6 @@ public:
 };
 
 } // namespace
-
-PrintException::PrintException(QString message)
-    : m_message(std::move(message)), m_utf8Message(m_message.toUtf8())
-{}
-
-PrintException::~PrintException() = default;
-
-const char* PrintException::what() const noexcept
-{
-    return m_utf8Message.isNull() ? "" : m_utf8Message.constData();
-}
 
 bool PrintService::usesNativeDialog()
 {

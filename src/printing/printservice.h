@@ -1,13 +1,11 @@
 #pragma once
 
 #include "printmodel.h"
+#include "usererror.h"
 
-#include <QByteArray>
 #include <QPageLayout>
 #include <QRectF>
 #include <QString>
-
-#include <exception>
 
 class QPainter;
 class QPrinter;
@@ -16,18 +14,10 @@ class QWidget;
 namespace Lumetra {
 
 // A print that could not be done, with a finished message for the user.
-class PrintException : public std::exception
+class PrintException : public UserError
 {
 public:
-    explicit PrintException(QString message);
-    ~PrintException() override;
-
-    const char* what() const noexcept override;
-    const QString& message() const { return m_message; }
-
-private:
-    QString m_message;
-    QByteArray m_utf8Message;
+    using UserError::UserError;
 };
 
 // Puts one target on one sheet at its own physical size: no scaling to fit, no smoothing, no colour
