@@ -205,14 +205,6 @@ QByteArray withChunkAfterHeader(QByteArray png, const QByteArray& type, const QB
     return png.insert(8 + 25, pngChunk(type, payload)); // signature, then IHDR of 13 data bytes
 }
 
-// A PNG whose header declares the given size, followed by a few bytes of image data.
-QByteArray headerOnlyPng(quint32 width, quint32 height)
-{
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) +
-           pngChunk("IHDR", be32(width) + be32(height) + QByteArray("\x08\x02\x00\x00\x00", 5)) +
-           pngChunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00", 5)) + pngChunk("IEND", QByteArray());
-}
-
 // The toolkit's JPEG writer puts a JFIF segment first; this patches its density.
 QByteArray withJfifDensity(QByteArray jpeg, char unit, quint16 x, quint16 y)
 {
@@ -390,8 +382,12 @@ void TestImaging::outcome_data()
     row("tiff tile too large", "tile.tif",
         rawGrayTiff(16, 16, COMPRESSION_NONE, QByteArray(256, 'x'), 0xFFF0), kUndecodableMessage,
         cappedBuffer);
-    row("png one row over", "huge.png", headerOnlyPng(20000, 15001), kTooLargeMessage, noBuffer);
-    row("png exactly the cap", "huge.png", headerOnlyPng(20000, 15000), kUnreadableMessage);
+    // A new header on the small PNG: signature, then IHDR of 13 data bytes.
+    const auto ihdr = [&png](quint32 w, quint32 h) {
+        return png.left(8) + pngChunk("IHDR", be32(w) + be32(h) + png.mid(24, 5)) + png.mid(33);
+    };
+    row("png one row over", "huge.png", ihdr(20000, 15001), kTooLargeMessage, noBuffer);
+    row("png exactly the cap", "huge.png", ihdr(20000, 15000), kUnreadableMessage);
     QByteArray frame = jpeg;
     frame.replace(jpeg.indexOf("\xFF\xC0") + 5, 4, be32((15001u << 16) | 20000u));
     row("jpeg one row over", "huge.jpg", frame, kTooLargeMessage, noBuffer);
