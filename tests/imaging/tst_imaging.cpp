@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QPainter>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -17,9 +16,8 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <functional>
-#include <optional>
+#include <utility>
 #include <vector>
 
 using namespace Lumetra;
@@ -50,46 +48,41 @@ QString writeFile(const QString& name, const QByteArray& bytes)
 
 // ---- TIFF fixtures, written with libtiff ----------------------------------
 
-// Differs per pixel and per channel, within 0..255.
 int patternSample(quint32 x, quint32 y, int sample)
 {
     return int((x * 37 + y * 91 + quint32(sample) * 53 + 11) & 0xFF);
 }
 
-// Odd sizes and a strip height that does not divide them, so the last strip and
-// the edge tiles are partial.
+// Odd sizes: the last strip of 4 rows, and the one 48 x 48 tile, are partial.
 struct TiffSpec
 {
     quint16 photometric = PHOTOMETRIC_RGB;
     quint16 samples = 3;
     quint16 bits = 8; // 16-bit samples are written as v * 257, 1-bit ones as v >= 128
     quint16 compression = COMPRESSION_NONE;
-    quint32 tileSize = 0; // 0 writes strips of 4 rows
+    quint32 tileSize = 0; // 0 writes strips
     quint32 width = 37;
     quint32 height = 23;
+    QByteArray raw = QByteArray(); // if set, the one strip or tile, whatever the header promises
+    QByteArray iccProfile = QByteArray();
     int resolutionUnit = -1; // below 0: tag absent
     float xResolution = -1.0f;
     float yResolution = -1.0f;
-    QByteArray iccProfile = QByteArray();
-    std::optional<QByteArray> raw = std::nullopt; // the one strip or tile, whatever the header promises
 };
 
-QByteArray packRow(const TiffSpec& spec, quint32 y, quint32 x0, quint32 count)
+QByteArray packRow(const TiffSpec& spec, quint32 y, qsizetype size)
 {
-    QByteArray out(
-        spec.bits == 1 ? qsizetype(count + 7) / 8 : qsizetype(count) * spec.samples * spec.bits / 8, '\0');
+    QByteArray out(size, '\0');
     auto* p = reinterpret_cast<uchar*>(out.data());
-    for (quint32 i = 0; i < count; ++i) {
+    for (quint32 x = 0; x < spec.width; ++x) {
         for (int s = 0; s < spec.samples; ++s) {
-            const int v = patternSample(x0 + i, y, s);
-            if (spec.bits == 1) {
-                p[i / 8] |= v >= 128 ? 0x80 >> (i % 8) : 0;
-            } else if (spec.bits == 8) {
+            const int v = patternSample(x, y, s);
+            if (spec.bits == 1)
+                p[x / 8] |= v >= 128 ? 0x80 >> (x % 8) : 0;
+            else if (spec.bits == 8)
                 *p++ = uchar(v);
-            } else {
-                qToUnaligned(quint16(v * 257), p);
-                p += 2;
-            }
+            else
+                qToUnaligned(quint16(v * 257), std::exchange(p, p + 2));
         }
     }
     return out;
@@ -107,8 +100,6 @@ bool writeDirectory(TIFF* tiff, const TiffSpec& spec)
     const quint16 associatedAlpha[] = {EXTRASAMPLE_ASSOCALPHA};
     if (spec.photometric == PHOTOMETRIC_RGB && spec.samples == 4)
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, associatedAlpha);
-    if (spec.photometric == PHOTOMETRIC_SEPARATED)
-        TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
     std::vector<quint16> map(256);
     if (spec.photometric == PHOTOMETRIC_PALETTE)
         TIFFSetField(tiff, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
@@ -120,33 +111,26 @@ bool writeDirectory(TIFF* tiff, const TiffSpec& spec)
         TIFFSetField(tiff, TIFFTAG_YRESOLUTION, double(spec.yResolution));
     if (!spec.iccProfile.isEmpty())
         TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(spec.iccProfile.size()), spec.iccProfile.constData());
-
-    const bool tiled = spec.tileSize != 0;
-    const quint32 chunkWidth = tiled ? spec.tileSize : spec.width;
-    const quint32 chunkHeight = tiled ? spec.tileSize : spec.raw ? spec.height : 4;
-    TIFFSetField(tiff, tiled ? TIFFTAG_TILEWIDTH : TIFFTAG_ROWSPERSTRIP, tiled ? chunkWidth : chunkHeight);
-    if (tiled)
-        TIFFSetField(tiff, TIFFTAG_TILELENGTH, chunkHeight);
-    if (QByteArray raw = spec.raw.value_or(QByteArray()); spec.raw) {
-        return (tiled ? TIFFWriteRawTile(tiff, 0, raw.data(), raw.size())
-                      : TIFFWriteRawStrip(tiff, 0, raw.data(), raw.size())) >= 0 &&
+    const quint32 tile = spec.tileSize;
+    TIFFSetField(tiff, tile ? TIFFTAG_TILEWIDTH : TIFFTAG_ROWSPERSTRIP,
+                 tile                 ? tile
+                 : spec.raw.isEmpty() ? 4
+                                      : spec.height);
+    if (tile)
+        TIFFSetField(tiff, TIFFTAG_TILELENGTH, tile);
+    QByteArray data = spec.raw;
+    if (!data.isEmpty()) {
+        return (tile ? TIFFWriteRawTile(tiff, 0, data.data(), data.size())
+                     : TIFFWriteRawStrip(tiff, 0, data.data(), data.size())) >= 0 &&
                TIFFWriteDirectory(tiff);
     }
-    const qsizetype rowBytes = tiled ? TIFFTileRowSize(tiff) : TIFFScanlineSize(tiff);
-    for (quint32 y0 = 0; y0 < spec.height; y0 += chunkHeight) {
-        for (quint32 x0 = 0; x0 < spec.width; x0 += chunkWidth) {
-            const quint32 rows = qMin(chunkHeight, spec.height - y0);
-            QByteArray chunk(rowBytes * (tiled ? chunkHeight : rows), '\0');
-            for (quint32 r = 0; r < rows; ++r) {
-                const QByteArray row = packRow(spec, y0 + r, x0, qMin(chunkWidth, spec.width - x0));
-                std::memcpy(chunk.data() + r * rowBytes, row.constData(), size_t(row.size()));
-            }
-            if ((tiled ? TIFFWriteTile(tiff, chunk.data(), x0, y0, 0, 0)
-                       : TIFFWriteEncodedStrip(tiff, y0 / chunkHeight, chunk.data(), chunk.size())) < 0)
-                return false;
-        }
-    }
-    return TIFFWriteDirectory(tiff) != 0;
+    const qsizetype rowBytes = tile ? TIFFTileRowSize(tiff) : TIFFScanlineSize(tiff);
+    for (quint32 y = 0; y < (tile ? tile : spec.height); ++y)
+        data += y < spec.height ? packRow(spec, y, rowBytes) : QByteArray(rowBytes, '\0');
+    bool written = !tile || TIFFWriteTile(tiff, data.data(), 0, 0, 0, 0) >= 0;
+    for (quint32 y = 0; !tile && y < spec.height; ++y)
+        written = written && TIFFWriteScanline(tiff, data.data() + y * rowBytes, y, 0) >= 0;
+    return written && TIFFWriteDirectory(tiff);
 }
 
 // The page is followed by a second one of another size, which the loader must ignore.
@@ -179,14 +163,9 @@ QImage tiffImage(const std::function<QRgb(const int* samples)>& pixel)
 }
 
 // An 8-bit grayscale TIFF in one strip or tile holding just the given data.
-QByteArray rawGrayTiff(quint32 width, quint32 height, quint16 compression, const QByteArray& raw,
-                       quint32 tileSize = 0)
+QByteArray rawGrayTiff(quint32 w, quint32 h, quint16 compression, const QByteArray& raw, quint32 tile = 0)
 {
-    TiffSpec spec{PHOTOMETRIC_MINISBLACK, 1, 8, compression, tileSize};
-    spec.width = width;
-    spec.height = height;
-    spec.raw = raw;
-    return tiffBytes(spec);
+    return tiffBytes({PHOTOMETRIC_MINISBLACK, 1, 8, compression, tile, w, h, raw});
 }
 
 // ---- PNG and JPEG fixtures, written with the toolkit ----------------------
@@ -221,28 +200,9 @@ QByteArray pngChunk(const QByteArray& type, const QByteArray& payload)
     return be32(quint32(payload.size())) + type + payload + be32(crc ^ 0xFFFFFFFFu);
 }
 
-QByteArray withoutChunks(const QByteArray& png, const QList<QByteArray>& types)
-{
-    QByteArray out = png.left(8);
-    for (qsizetype pos = 8, size = 0; pos + 12 <= png.size(); pos += size) {
-        size = qsizetype(qFromBigEndian<quint32>(png.constData() + pos)) + 12;
-        if (!types.contains(png.mid(pos + 4, 4)))
-            out += png.mid(pos, size);
-    }
-    return out;
-}
-
 QByteArray withChunkAfterHeader(QByteArray png, const QByteArray& type, const QByteArray& payload)
 {
     return png.insert(8 + 25, pngChunk(type, payload)); // signature, then IHDR of 13 data bytes
-}
-
-// A PNG whose header declares the given size, followed by a few bytes of image data.
-QByteArray headerOnlyPng(quint32 width, quint32 height)
-{
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) +
-           pngChunk("IHDR", be32(width) + be32(height) + QByteArray("\x08\x02\x00\x00\x00", 5)) +
-           pngChunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00", 5)) + pngChunk("IEND", QByteArray());
 }
 
 // The toolkit's JPEG writer puts a JFIF segment first; this patches its density.
@@ -252,14 +212,13 @@ QByteArray withJfifDensity(QByteArray jpeg, char unit, quint16 x, quint16 y)
 }
 
 // Four solid quadrants, so JPEG's block coding leaves each colour nearly exact.
-QImage quadrants(int width, int height)
+QImage quadrants(int w, int h)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    QPainter painter(&image);
-    painter.fillRect(0, 0, width / 2, height / 2, QColor(0xCC, 0x22, 0x11));
-    painter.fillRect(width / 2, 0, width - width / 2, height / 2, QColor(0x11, 0xAA, 0x33));
-    painter.fillRect(0, height / 2, width / 2, height - height / 2, QColor(0x22, 0x44, 0xDD));
-    painter.fillRect(width / 2, height / 2, width - width / 2, height - height / 2, QColor(0xF0, 0xF0, 0xF0));
+    const QRgb colours[] = {qRgb(0xCC, 0x22, 0x11), qRgb(0x11, 0xAA, 0x33), qRgb(0x22, 0x44, 0xDD),
+                            qRgb(0xF0, 0xF0, 0xF0)};
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int i = 0; i < w * h; ++i)
+        image.setPixel(i % w, i / w, colours[(i % w >= w / 2) + 2 * (i / w >= h / 2)]);
     return image;
 }
 
@@ -327,13 +286,11 @@ class TestImaging : public QObject
 
 private slots:
     void initTestCase();
-    void exceptionText();
     void outcome_data();
     void outcome();
     void pixels_data();
     void pixels();
-    void jpegStructure_data();
-    void jpegStructure();
+    void jpegScanner();
     void regressionsReplay();
 
 private:
@@ -349,14 +306,6 @@ void TestImaging::initTestCase()
         g_allocationsWatched = __sanitizer_install_malloc_and_free_hooks(noteAllocation, noteFree) != 0;
     if (!g_allocationsWatched)
         qInfo("allocations are not watched in this build; the size-cap tests check messages only");
-}
-
-void TestImaging::exceptionText()
-{
-    const ImageLoadException e(QStringLiteral("Größe überschritten: 日本"));
-    const std::exception& base = e;
-    QCOMPARE(QString::fromUtf8(base.what()), e.message());
-    QCOMPARE(QString::fromUtf8(ImageLoadException(QString()).what()), QString());
 }
 
 void TestImaging::outcome_data()
@@ -376,16 +325,12 @@ void TestImaging::outcome_data()
     const QByteArray png = encode(quadrants(8, 8), "png");
     const QByteArray jpeg = encode(quadrants(16, 16), "jpeg");
     const QByteArray tiff = tiffBytes(TiffSpec());
-    // The suffix alone decides the path, whatever the content.
-    row("jpe", "image.jpe", jpeg, kChooseMessage);
+    // The suffix alone decides the path; on the toolkit path the content decides the format.
     row("tif.bak", "image.tif.bak", tiff, kChooseMessage);
     row("IMAGE.JPEG", "IMAGE.JPEG", jpeg, kLoaded);
     row("Scan.TIF", "Scan.TIF", tiff, kLoaded);
-    // On the toolkit path the content decides the format.
     row("png named .jpg", "png.jpg", png, kLoaded);
-    row("jpeg named .png", "jpeg.png", jpeg, kLoaded);
     row("png named .tif", "png.tif", png, kNotTiffMessage);
-    row("tiff header only", "header.tiff", QByteArray("II*\0\x08\0\0\0\0\0\0\0\0\0", 14), kNotTiffMessage);
     row("text named .png", "text.png", "not an image\n", kUnreadableMessage);
 
     row("palette tiff", "palette.tif", tiffBytes(TiffSpec{PHOTOMETRIC_PALETTE, 1}), kColorModelMessage);
@@ -394,25 +339,18 @@ void TestImaging::outcome_data()
         kUndecodableMessage);
     // libtiff writes the strips before the directory, so the start of the file is data.
     QByteArray damaged = tiffBytes(TiffSpec{PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW});
-    row("sound lzw strips", "sound.tif", damaged, kLoaded);
     damaged.replace(damaged.size() / 8, damaged.size() / 4, QByteArray(damaged.size() / 4, '\xFF'));
     row("damaged lzw strips", "damaged.tif", damaged, kUndecodableMessage);
 
     // Noise, so the compressed data is long and each cut lands inside it.
     QImage noise(64, 64, QImage::Format_RGB32);
-    quint32 seed = 12345;
-    for (int i = 0; i < 64 * 64; ++i)
-        reinterpret_cast<quint32*>(noise.bits())[i] =
-            0xFF000000u | ((seed = seed * 1664525u + 1013904223u) >> 8);
+    for (quint32 i = 0, seed = 12345; i < 64 * 64; ++i)
+        noise.setPixel(int(i % 64), int(i / 64), (seed = seed * 1664525u + 1013904223u) >> 8);
     const QByteArray noisy = encode(noise, "jpeg");
-    const QByteArray progressive = encode(noise, "jpeg", true);
-    const QByteArray noisyPng = encode(noise, "png");
     row("jpeg half", "half.jpg", noisy.left(noisy.size() / 2), kUnreadableMessage);
     row("jpeg without end marker", "cut.jpg", noisy.chopped(2), kUnreadableMessage);
-    row("progressive half", "cut.jpeg", progressive.left(progressive.size() / 2), kUnreadableMessage);
-    row("png half", "half.png", noisyPng.left(noisyPng.size() / 2), kUnreadableMessage);
-    row("png without IEND", "cut.png", noisyPng.chopped(12), kUnreadableMessage);
     row("jpeg trailing bytes", "tail.jpg", noisy + QByteArray("\0\xFF\x00tail", 7), kLoaded);
+    row("png without IEND", "cut.png", encode(noise, "png").chopped(12), kUnreadableMessage);
 
     // A3 at 600 dpi decodes to 260 MB, twice the toolkit's default allocation limit, and
     // A2 at 720 dpi (one byte per pixel here, to keep it quick) to 203 MB. Each must be
@@ -422,8 +360,6 @@ void TestImaging::outcome_data()
         image.fill(QColor(0x55, 0x66, 0x77));
         return encode(image, type);
     };
-    row("png A3 600 dpi", "a3.png", large(6732, 9638, QImage::Format_RGB32, "png"), kLoaded, ~0ull,
-        6732 * 9638);
     row("jpeg A3 600 dpi", "a3.jpg", large(6732, 9638, QImage::Format_RGB32, "jpeg"), kLoaded, ~0ull,
         6732 * 9638);
     row("png A2 720 dpi", "a2.png", large(12000, 16900, QImage::Format_Grayscale8, "png"), kLoaded, ~0ull,
@@ -434,12 +370,8 @@ void TestImaging::outcome_data()
     const quint64 noBuffer = 64u << 20;
     const quint64 cappedBuffer = 8 * kMaxImagePixels;
     const auto lzw = [](quint32 w, quint32 h) { return rawGrayTiff(w, h, COMPRESSION_LZW, "\x80\x00\x40"); };
-    const auto frame = [&jpeg](quint16 w, quint16 h) {
-        return QByteArray(jpeg).replace(jpeg.indexOf("\xFF\xC0") + 5, 4, be32((quint32(h) << 16) | w));
-    };
     row("tiff 200000 squared", "huge.tif", lzw(200000, 200000), kTooLargeMessage, noBuffer);
     row("tiff one row over", "huge.tif", lzw(20000, 15001), kTooLargeMessage, noBuffer);
-    row("tiff widest", "huge.tif", lzw(0xFFFFFFFFu, 1), kTooLargeMessage, noBuffer);
     row("tiff exactly the cap", "huge.tif", lzw(20000, 15000), kUndecodableMessage, cappedBuffer,
         kMaxImagePixels);
     // Found by fuzzing: 278 samples per pixel made libtiff ask for a 15.6 GB strip
@@ -450,35 +382,34 @@ void TestImaging::outcome_data()
     row("tiff tile too large", "tile.tif",
         rawGrayTiff(16, 16, COMPRESSION_NONE, QByteArray(256, 'x'), 0xFFF0), kUndecodableMessage,
         cappedBuffer);
-    row("png 200000 squared", "huge.png", headerOnlyPng(200000, 200000), kTooLargeMessage, noBuffer);
-    row("png one row over", "huge.png", headerOnlyPng(20000, 15001), kTooLargeMessage, noBuffer);
-    row("png exactly the cap", "huge.png", headerOnlyPng(20000, 15000), kUnreadableMessage);
-    row("jpeg 65500 squared", "huge.jpg", frame(65500, 65500), kTooLargeMessage, noBuffer);
-    row("jpeg one row over", "huge.jpg", frame(20000, 15001), kTooLargeMessage, noBuffer);
+    // A new header on the small PNG: signature, then IHDR of 13 data bytes.
+    const auto ihdr = [&png](quint32 w, quint32 h) {
+        return png.left(8) + pngChunk("IHDR", be32(w) + be32(h) + png.mid(24, 5)) + png.mid(33);
+    };
+    row("png one row over", "huge.png", ihdr(20000, 15001), kTooLargeMessage, noBuffer);
+    row("png exactly the cap", "huge.png", ihdr(20000, 15000), kUnreadableMessage);
+    QByteArray frame = jpeg;
+    frame.replace(jpeg.indexOf("\xFF\xC0") + 5, 4, be32((15001u << 16) | 20000u));
+    row("jpeg one row over", "huge.jpg", frame, kTooLargeMessage, noBuffer);
 
     // Resolutions, from the file alone.
     const auto dpi = [&row](const char* tag, const char* name, const QByteArray& bytes, double x, double y) {
         row(tag, name, bytes, kLoaded, ~0ull, 0, x, y);
     };
     const auto tiffAt = [](int unit, float x, float y) {
-        TiffSpec spec;
-        spec.resolutionUnit = unit;
-        spec.xResolution = x;
-        spec.yResolution = y;
-        return tiffBytes(spec);
+        return tiffBytes({PHOTOMETRIC_RGB, 3, 8, COMPRESSION_NONE, 0, 37, 23, {}, {}, unit, x, y});
     };
     const double cm = double(118.11f) * 2.54; // not rounded to 300
-    dpi("tiff inch", "r.tif", tiffAt(RESUNIT_INCH, 300, 300), 300, 300);
     dpi("tiff default unit is inch", "r.tif", tiffAt(-1, 240, 120), 240, 120);
     dpi("tiff centimetre 118.11", "r.tiff", tiffAt(RESUNIT_CENTIMETER, 118.11f, 118.11f), cm, cm);
     dpi("tiff unit none", "r.tif", tiffAt(RESUNIT_NONE, 300, 300), 72, 72);
     dpi("tiff no tags", "r.tif", tiffAt(-1, -1, -1), 72, 72);
     dpi("tiff y zero", "r.tif", tiffAt(RESUNIT_INCH, 300, 0), 300, 72);
-    dpi("tiff x missing", "r.tif", tiffAt(RESUNIT_INCH, -1, 150), 72, 150);
 
     // The toolkit reads pHYs in dots per metre, and JFIF inches as int(100 * d / 2.54).
     constexpr double m = 39.37007874015748; // inches per metre
-    const QByteArray unstated = withoutChunks(png, {"pHYs"});
+    QCOMPARE(png.mid(33 + 4, 4), "pHYs");   // the toolkit writes one right after the header
+    const QByteArray unstated = QByteArray(png).remove(33, 12 + 9);
     const auto phys = [&unstated](quint32 x, quint32 y, char unit) {
         return withChunkAfterHeader(unstated, "pHYs", be32(x) + be32(y) + unit);
     };
@@ -487,7 +418,6 @@ void TestImaging::outcome_data()
     dpi("png aspect only", "r.png", phys(3780, 3780, 0), 72, 72);
     dpi("png zero x", "r.png", phys(0, 11811, 1), 72, 11811 / m);
     dpi("jpeg no density unit", "r.jpg", withJfifDensity(jpeg, 0, 1, 1), 72, 72);
-    dpi("jpeg without JFIF", "r.jpg", jpeg.left(2) + jpeg.mid(20), 72, 72);
     dpi("jpeg 96 dpi", "r.jpeg", withJfifDensity(jpeg, 1, 96, 96), 3779 / m, 3779 / m);
     dpi("jpeg 118 per cm", "r.jpg", withJfifDensity(jpeg, 2, 118, 59), 11800 / m, 5900 / m);
 }
@@ -540,7 +470,6 @@ void TestImaging::pixels_data()
 
     const auto rgb = [](const int* s) { return qRgb(s[0], s[1], s[2]); };
     const auto gray = [](const int* s) { return qRgb(s[0], s[0], s[0]); };
-    const auto white = [](const int* s) { return s[0] >= 128 ? qRgb(255, 255, 255) : qRgb(0, 0, 0); };
     const auto black = [](const int* s) { return s[0] >= 128 ? qRgb(0, 0, 0) : qRgb(255, 255, 255); };
     // libtiff renders CMYK as R = (255 - K) * (255 - C) / 255, integer division.
     const auto cmyk = [](const int* s) {
@@ -556,20 +485,15 @@ void TestImaging::pixels_data()
     };
     TiffSpec profiled{PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_LZW};
     profiled.iccProfile = testProfile();
-    tiff("tiff rgb8 none strips", TiffSpec(), "RGB", rgb);
     tiff("tiff rgb8 lzw strips", {PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW}, "RGB", rgb);
-    tiff("tiff rgb8 lzw tiles", {PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, 16}, "RGB", rgb);
-    tiff("tiff rgb16 none tiles", {PHOTOMETRIC_RGB, 3, 16, COMPRESSION_NONE, 16}, "RGB", rgb);
+    tiff("tiff rgb8 lzw tile", {PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, 48}, "RGB", rgb);
+    tiff("tiff rgb16 none tile", {PHOTOMETRIC_RGB, 3, 16, COMPRESSION_NONE, 48}, "RGB", rgb);
     tiff("tiff gray8", {PHOTOMETRIC_MINISBLACK, 1}, "Grayscale", gray);
-    tiff("tiff 1-bit min-is-black", {PHOTOMETRIC_MINISBLACK, 1, 1}, "Grayscale", white);
     tiff("tiff 1-bit min-is-white", {PHOTOMETRIC_MINISWHITE, 1, 1}, "Grayscale", black);
-    tiff("tiff cmyk8", {PHOTOMETRIC_SEPARATED, 4}, "CMYK", cmyk);
     tiff("tiff cmyk8 profiled", profiled, "CMYK", cmyk);
     tiff("tiff rgba associated", {PHOTOMETRIC_RGB, 4}, "RGB", alpha);
 
     const QList<std::tuple<const char*, QImage, const char*>> sources{
-        {"png rgb", patterned(QImage::Format_RGB32), "RGB"},
-        {"png rgba", patterned(QImage::Format_ARGB32), "RGB"},
         {"png grayscale", patterned(QImage::Format_Grayscale8), "Grayscale"},
         {"png 16-bit", patterned(QImage::Format_RGBA64), "RGB"},
         {"png palette colour", palette({qRgb(255, 0, 0), qRgb(0, 128, 255), qRgb(10, 20, 30)}), "RGB"},
@@ -578,23 +502,19 @@ void TestImaging::pixels_data()
     for (const auto& [tag, source, model] : sources)
         row(tag, ".png", encode(source, "png"), model, source);
 
-    // Dropping a colour space converts nothing, and only an iCCP chunk is an embedded profile.
+    // Dropping a colour space converts nothing, and only an iCCP chunk is an embedded profile,
+    // though the toolkit builds a non-empty one from gamma and chromaticity alone.
     const QImage plain = quadrants(8, 8);
     QImage withProfile = plain;
     withProfile.setColorSpace(QColorSpace::fromIccProfile(testProfile()));
-    const QByteArray bare = withoutChunks(encode(plain, "png"), {"iCCP", "gAMA", "cHRM", "sRGB"});
     QByteArray chrm;
     for (quint32 v : {31270u, 32900u, 64000u, 33000u, 30000u, 60000u, 15000u, 6000u})
         chrm += be32(v);
     const QByteArray gamma =
-        withChunkAfterHeader(withChunkAfterHeader(bare, "cHRM", chrm), "gAMA", be32(45455));
-    const QByteArray srgb = withChunkAfterHeader(bare, "sRGB", QByteArray(1, '\0'));
-    // The toolkit builds a non-empty profile from these chunks alone.
-    for (const QByteArray& bytes : {gamma, srgb})
-        QVERIFY(!QImage::fromData(bytes).colorSpace().iccProfile().isEmpty());
+        withChunkAfterHeader(withChunkAfterHeader(encode(plain, "png"), "cHRM", chrm), "gAMA", be32(45455));
+    QVERIFY(!QImage::fromData(gamma).colorSpace().iccProfile().isEmpty());
     row("png embedded profile", ".png", encode(withProfile, "png"), "RGB", plain, 0, "Lumetra test profile");
     row("png gamma and chromaticity only", ".png", gamma, "RGB", plain);
-    row("png sRGB chunk only", ".png", srgb, "RGB", plain);
 
     const QImage q = quadrants(32, 32);
     const QImage grayQ = q.convertToFormat(QImage::Format_Grayscale8);
@@ -602,7 +522,6 @@ void TestImaging::pixels_data()
     withProfile.setColorSpace(QColorSpace::fromIccProfile(testProfile()));
     const QByteArray progressive = encode(q, "jpeg", true);
     QVERIFY(progressive.contains("\xFF\xC2"));
-    row("jpeg baseline", ".jpg", encode(q, "jpeg"), "RGB", q, 3);
     row("jpeg progressive", ".jpeg", progressive, "RGB", q, 3);
     row("jpeg grayscale", ".jpg", encode(grayQ, "jpeg"), "Grayscale", grayQ, 3);
     row("jpeg embedded profile", ".jpg", encode(withProfile, "jpeg"), "RGB", q, 3, "Lumetra test profile");
@@ -619,8 +538,8 @@ void TestImaging::pixels_data()
     QFile cmykFixture(QStringLiteral(LUMETRA_IMAGING_FIXTURES "/cmyk.jpg"));
     QVERIFY(cmykFixture.open(QIODevice::ReadOnly));
     QImage halves(16, 8, QImage::Format_RGB32);
-    halves.fill(Qt::black);
-    QPainter(&halves).fillRect(0, 0, 8, 8, Qt::magenta);
+    for (int i = 0; i < 16 * 8; ++i)
+        halves.setPixel(i % 16, i / 16, i % 16 < 8 ? 0xFFFF00FF : 0xFF000000);
     row("jpeg cmyk", ".jpg", cmykFixture.readAll(), "CMYK", halves, 2);
 }
 
@@ -664,36 +583,16 @@ void TestImaging::pixels()
     }
 }
 
-void TestImaging::jpegStructure_data()
+// Fill bytes, stuffed zeros and restart markers stay inside a scan; only the end marker completes.
+void TestImaging::jpegScanner()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("complete");
-    QTest::addColumn<int>("components");
-
-    const QByteArray soi("\xFF\xD8", 2);
-    const QByteArray sof4("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x04\x01\x11\x00", 13);
-    const QByteArray sos("\xFF\xDA\x00\x02", 4);
-    const QByteArray dht("\xFF\xC4\x00\x03\x00", 5);
-    const QByteArray eoi("\xFF\xD9", 2);
-    // Entropy data with a stuffed zero, a restart marker and fill bytes before the next marker.
-    const QByteArray entropy("\x12\xFF\x00\x34\xFF\xD3\x56\xFF\xFF", 9);
-
-    QTest::newRow("complete") << soi + sof4 + sos + entropy + eoi << true << 4;
-    QTest::newRow("no end marker") << soi + sof4 + sos + entropy << false << 4;
-    QTest::newRow("ends on stuffed 0xFF") << soi + sos + "\x12\xFF" << false << 0;
-    QTest::newRow("second scan cut") << soi + sos + entropy + dht + sos << false << 0;
-    QTest::newRow("two scans") << soi + sos + entropy + dht + sos + entropy + eoi << true << 0;
-    QTest::newRow("segment past the end") << soi + QByteArray("\xFF\xE1\x40\x00", 4) + "abc" << false << 0;
-}
-
-void TestImaging::jpegStructure()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, complete);
-    QFETCH(int, components);
-    const EncodedImageFacts facts = scanJpeg(bytes);
-    QCOMPARE(facts.complete, complete);
-    QCOMPARE(facts.frameComponents, components);
+    const QByteArray scan("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x04\x01\x11\x00\xFF\xDA\x00\x02"
+                          "\x12\xFF\x00\x34\xFF\xD3\x56\xFF\xFF",
+                          28);
+    const EncodedImageFacts facts = scanJpeg(scan + "\xFF\xD9");
+    QVERIFY(facts.complete);
+    QCOMPARE(facts.frameComponents, 4);
+    QVERIFY(!scanJpeg(scan + "\xFF\xC4\x00\x03\x00\xFF\xDA\x00\x02").complete); // cut in a second scan
 }
 
 void TestImaging::regressionsReplay()
