@@ -18,7 +18,6 @@ cmake --build "$build" --parallel "$jobs"
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
-export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 status=0
 ctest --test-dir "$build" --output-on-failure --timeout 600 "$@" || status=$?

@@ -1,5 +1,6 @@
 #include "papergeometry.h"
 #include "printmodel.h"
+#include "usererror.h"
 
 #include <QtTest>
 
@@ -233,6 +234,16 @@ private slots:
         QVERIFY(std::abs(rect.x() - x) <= 1e-9 && std::abs(rect.y() - y) <= 1e-9);
         QCOMPARE(rect.size(), QSizeF(imageWidth, 6.0));
         QCOMPARE(alignmentTitle(value), title);
+    }
+
+    void userErrorCarriesItsUtf8Text()
+    {
+        const UserError error(QStringLiteral("Größe < 300 mm"));
+        QCOMPARE(QByteArray(error.what()), QByteArray("Gr\xc3\xb6\xc3\x9f"
+                                                      "e < 300 mm"));
+        QCOMPARE(error.message(), QStringLiteral("Größe < 300 mm"));
+        QVERIFY(UserError(QString()).what() != nullptr);
+        QCOMPARE(*UserError(QString()).what(), '\0');
     }
 
     void placementFollowsRotation()
