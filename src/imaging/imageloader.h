@@ -20,8 +20,9 @@ public:
     using UserError::UserError;
 };
 
-// Turns a TIFF, JPEG or PNG file into a PrintableImage: the file's own pixels at
-// the file's own resolution, with no colour space attached, or an ImageLoadException.
+// Turns a TIFF, JPEG or PNG file into a PrintableImage: the file's own pixels in
+// their stored order at the file's own resolution, with no colour space attached,
+// or an ImageLoadException.
 class ImageLoader
 {
 public:
@@ -30,6 +31,8 @@ public:
 private:
     PrintableImage loadTiffImage(const QString& path) const;
     PrintableImage loadQtImage(const QString& path) const;
+    PrintableImage loadPngImage(const QString& path) const;
+    PrintableImage loadJpegImage(const QString& path) const;
 };
 
 } // namespace Lumetra
