@@ -89,11 +89,18 @@ double statedDpi(double dotsPerInch)
     return std::isfinite(dotsPerInch) && dotsPerInch > 0.0 ? dotsPerInch : kFallbackDpi;
 }
 
-PrintableImage ImageLoader::load(const QString& path) const
+namespace {
+
+bool isTiffSuffix(const QString& suffix)
+{
+    return suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff");
+}
+
+// Refuses what no reader takes; returns the lower-cased suffix.
+QString checkedSuffix(const QString& path)
 {
     const QString suffix = suffixOf(path);
-    if (suffix != QLatin1String(".tif") && suffix != QLatin1String(".tiff") &&
-        suffix != QLatin1String(".jpg") && suffix != QLatin1String(".jpeg") &&
+    if (!isTiffSuffix(suffix) && suffix != QLatin1String(".jpg") && suffix != QLatin1String(".jpeg") &&
         suffix != QLatin1String(".png")) {
         throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
     }
@@ -103,8 +110,28 @@ PrintableImage ImageLoader::load(const QString& path) const
         throw ImageLoadException(
             QStringLiteral("The path names a folder, pipe or device, not an image file."));
     }
-    if (suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff"))
-        return loadTiffImage(path);
+    return suffix;
+}
+
+} // namespace
+
+PrintableImage ImageLoader::load(const QString& path) const
+{
+    return load(path, 0);
+}
+
+int ImageLoader::pageCount(const QString& path) const
+{
+    return isTiffSuffix(checkedSuffix(path)) ? tiffPageCount(path) : 1;
+}
+
+PrintableImage ImageLoader::load(const QString& path, int page) const
+{
+    const QString suffix = checkedSuffix(path);
+    if (isTiffSuffix(suffix))
+        return loadTiffImage(path, page);
+    if (page != 0)
+        throw ImageLoadException(QStringLiteral("The file has no page %1.").arg(page + 1));
     switch (sniff(path)) {
     case Content::Png:
         return loadPngImage(path);

@@ -26,10 +26,16 @@ public:
 class ImageLoader
 {
 public:
+    // The file's first page.
     PrintableImage load(const QString& path) const;
+    // A TIFF's full-resolution pages in file order (reduced-resolution copies and masks are not
+    // pages); PNG and JPEG files have one page.
+    int pageCount(const QString& path) const;
+    PrintableImage load(const QString& path, int page) const;
 
 private:
-    PrintableImage loadTiffImage(const QString& path) const;
+    PrintableImage loadTiffImage(const QString& path, int page) const;
+    int tiffPageCount(const QString& path) const;
     PrintableImage loadQtImage(const QString& path) const;
     PrintableImage loadPngImage(const QString& path) const;
     PrintableImage loadJpegImage(const QString& path) const;

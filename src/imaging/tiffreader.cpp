@@ -272,15 +272,57 @@ Format readFormat(TIFF* tiff)
     return format;
 }
 
+TiffHandle openTiffOrThrow(const QString& path, TiffReports& reports)
+{
+    TiffHandle handle(openTiff(path, reports));
+    if (!handle)
+        throw ImageLoadException(QStringLiteral("The file could not be read as a TIFF image."));
+    return handle;
+}
+
+// The directory numbers of the full-resolution images, in file order. Writers store thumbnails
+// (reduced-resolution copies) and masks as directories too; those are never a target's page.
+std::vector<tdir_t> pageDirectories(TIFF* tiff, const TiffReports& reports)
+{
+    std::vector<tdir_t> pages;
+    tdir_t directory = 0;
+    do {
+        uint32_t subfileType = 0;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_SUBFILETYPE, &subfileType);
+        if ((subfileType & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) == 0)
+            pages.push_back(directory);
+        ++directory;
+    } while (TIFFReadDirectory(tiff));
+    // A broken link to a later directory is damage, not the end of the file.
+    if (reports.damaged)
+        throw ImageLoadException(undecodableMessage());
+    if (pages.empty()) {
+        throw ImageLoadException(
+            QStringLiteral("The TIFF file holds only reduced-resolution copies or masks, "
+                           "not a full-size image."));
+    }
+    return pages;
+}
+
 } // namespace
 
-PrintableImage ImageLoader::loadTiffImage(const QString& path) const
+int ImageLoader::tiffPageCount(const QString& path) const
 {
     TiffReports reports;
-    const TiffHandle handle(openTiff(path, reports));
+    const TiffHandle handle = openTiffOrThrow(path, reports);
+    return int(pageDirectories(handle.get(), reports).size());
+}
+
+PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
+{
+    TiffReports reports;
+    const TiffHandle handle = openTiffOrThrow(path, reports);
     TIFF* tiff = handle.get();
-    if (!tiff)
-        throw ImageLoadException(QStringLiteral("The file could not be read as a TIFF image."));
+    const std::vector<tdir_t> pages = pageDirectories(tiff, reports);
+    if (page < 0 || size_t(page) >= pages.size())
+        throw ImageLoadException(QStringLiteral("The file has no page %1.").arg(page + 1));
+    if (!TIFFSetDirectory(tiff, pages[size_t(page)]) || reports.damaged)
+        throw ImageLoadException(undecodableMessage());
 
     uint32_t width = 0;
     uint32_t height = 0;
