@@ -141,8 +141,15 @@ QWidget* MainWindow::buildInspector()
     m_printSizeLabel = detailLabel();
     m_colorModelLabel = detailLabel();
     m_iccLabel = detailLabel();
-    for (QLabel* label : {m_pixelsLabel, m_dpiLabel, m_printSizeLabel, m_colorModelLabel, m_iccLabel})
+    m_pageCountLabel = detailLabel();
+    m_pageCountLabel->setObjectName(QStringLiteral("pageCountLabel"));
+    m_pageDifferencesLabel = detailLabel();
+    m_pageDifferencesLabel->setObjectName(QStringLiteral("pageDifferencesLabel"));
+    for (QLabel* label : {m_pixelsLabel, m_dpiLabel, m_printSizeLabel, m_colorModelLabel, m_iccLabel,
+                          m_pageCountLabel, m_pageDifferencesLabel})
         imageLayout->addWidget(label);
+    m_pageCountLabel->hide();
+    m_pageDifferencesLabel->hide();
     column->addWidget(imageBox);
 
     m_logoButton = new QToolButton;

@@ -19,19 +19,28 @@ namespace Lumetra {
 
 void MainWindow::openImage()
 {
-    const QString path =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Load target image"), QString(),
-                                     QStringLiteral("Target images (*.tif *.tiff *.jpg *.jpeg *.png)"));
-    if (path.isEmpty())
+    const QStringList paths =
+        QFileDialog::getOpenFileNames(this, QStringLiteral("Load target image"), QString(),
+                                      QStringLiteral("Target images (*.tif *.tiff *.jpg *.jpeg *.png)"));
+    if (paths.isEmpty())
         return;
-    loadImage(path);
+    loadTargets(paths);
 }
 
 void MainWindow::loadCommandLinePath(const QString& path)
 {
-    if (path.trimmed().isEmpty())
-        return;
-    loadImage(path);
+    loadCommandLinePaths({path});
+}
+
+void MainWindow::loadCommandLinePaths(const QStringList& paths)
+{
+    QStringList given;
+    for (const QString& path : paths) {
+        if (!path.trimmed().isEmpty())
+            given << path;
+    }
+    if (!given.isEmpty())
+        loadTargets(given);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
@@ -48,33 +57,43 @@ void MainWindow::dragMoveEvent(QDragMoveEvent* event)
 
 void MainWindow::dropEvent(QDropEvent* event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.isEmpty())
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        const QString path = url.toLocalFile();
+        if (!path.isEmpty())
+            paths << path;
+    }
+    if (paths.isEmpty())
         return;
-    const QString path = urls.constFirst().toLocalFile();
-    if (path.isEmpty())
-        return;
-    loadImage(path);
+    loadTargets(paths);
     event->acceptProposedAction();
 }
 
 void MainWindow::loadImage(const QString& path)
 {
+    loadTargets({path});
+}
+
+void MainWindow::loadTargets(const QStringList& paths)
+{
     try {
-        PrintableImage image = [&] {
+        LoadedTargetSet loaded = [&] {
             // Large targets take seconds to decode; the profile question below
             // must not sit under a wait cursor, so only the read is covered.
             const BusyCursor busy;
-            return m_imageLoader.load(path);
+            return m_imageLoader.loadSet(paths);
         }();
-        if (!confirmProfileLoad(image))
+        if (!confirmProfileLoad(loaded.set))
             return;
-        applyAutoSettings(image);
-        m_image = std::move(image);
+        applyAutoSettings(loaded.set);
+        m_set = std::move(loaded.set);
+        m_pageShown = 0;
+        m_image = std::move(loaded.firstPage);
         clearError();
         updateControls();
         updateMetadata();
         updatePreview();
+        updatePageNavigation();
     } catch (const ImageLoadException& error) {
         showError(QStringLiteral("Could not load target image"), error.message());
     } catch (const std::exception& error) {
@@ -82,9 +101,18 @@ void MainWindow::loadImage(const QString& path)
     }
 }
 
-bool MainWindow::confirmProfileLoad(const PrintableImage& image)
+bool MainWindow::confirmProfileLoad(const TargetSet& set)
 {
-    if (!image.hasIccProfile)
+    QStringList names;
+    int pagesWithProfile = 0;
+    for (const TargetPage& page : set.pages) {
+        if (!page.facts.hasIccProfile)
+            continue;
+        ++pagesWithProfile;
+        if (!names.contains(profileName(page.facts)))
+            names << profileName(page.facts);
+    }
+    if (pagesWithProfile == 0)
         return true;
 
     QMessageBox box(this);
@@ -92,10 +120,21 @@ bool MainWindow::confirmProfileLoad(const PrintableImage& image)
     box.setWindowTitle(QStringLiteral("Embedded ICC profile detected"));
     // The profile's description comes from the file and is shown as it stands.
     box.setTextFormat(Qt::PlainText);
-    box.setText(QStringLiteral("This image contains an embedded ICC profile: %1.").arg(profileName(image)));
-    box.setInformativeText(
-        QStringLiteral("Lumetra ignores embedded profiles for profiling target output. "
-                       "Continue loading this image, or cancel and choose a different file."));
+    if (set.pages.size() == 1) {
+        box.setText(
+            QStringLiteral("This image contains an embedded ICC profile: %1.").arg(names.constFirst()));
+        box.setInformativeText(
+            QStringLiteral("Lumetra ignores embedded profiles for profiling target output. "
+                           "Continue loading this image, or cancel and choose a different file."));
+    } else {
+        box.setText(QStringLiteral("Pages with an embedded ICC profile: %1 of %2. Profiles: %3.")
+                        .arg(pagesWithProfile)
+                        .arg(set.pages.size())
+                        .arg(names.join(QStringLiteral("; "))));
+        box.setInformativeText(
+            QStringLiteral("Lumetra ignores embedded profiles for profiling target output. "
+                           "Continue loading these pages, or cancel and choose different files."));
+    }
     QPushButton* continueButton = box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(continueButton);
@@ -103,14 +142,15 @@ bool MainWindow::confirmProfileLoad(const PrintableImage& image)
     return box.clickedButton() == continueButton;
 }
 
-void MainWindow::applyAutoSettings(const PrintableImage& image)
+// The largest page stands upright on the sheet, and the paper holds every page.
+void MainWindow::applyAutoSettings(const TargetSet& set)
 {
-    const SizeD size = image.printSizeInches();
-    const PrintOrientation orientation = orientationForImage(size);
+    const PrintOrientation orientation =
+        orientationForImage(set.pages.at(set.largestPage()).facts.printSizeInches());
     m_autoOrientation = orientation;
     m_settings.orientation = orientation;
     m_settings.rotationDegrees = 0;
-    m_settings.paper = smallestFittingPaper(size, orientation);
+    m_settings.paper = smallestFittingPaper(set.envelopeInches(), orientation);
 }
 
 void MainWindow::showError(const QString& title, const QString& message)

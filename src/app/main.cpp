@@ -12,10 +12,9 @@ int main(int argc, char** argv)
     Lumetra::MainWindow window;
     window.show();
 
-    // Only the first argument counts; loading after show() puts a failure over the visible window.
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() >= 2)
-        window.loadCommandLinePath(arguments.at(1));
+    // Every argument is a page of one target set; loading after show() puts a failure over the
+    // visible window.
+    window.loadCommandLinePaths(QCoreApplication::arguments().mid(1));
 
     return QApplication::exec();
 }

@@ -50,6 +50,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     buildUi();
     updateControls();
     updatePreview();
+    updatePageNavigation();
     new FileOpenRouter(this, [this](const QString& path) { loadImage(path); });
 }
 
@@ -123,6 +124,8 @@ void MainWindow::buildUi()
     m_zoomLabel->setStyleSheet(QStringLiteral("color: #4f5d6d;"));
     toolBar->addWidget(m_zoomLabel);
     toolBar->addAction(m_fitAction);
+    toolBar->addSeparator();
+    buildPageNavigation(toolBar);
 
     auto* central = new QWidget;
     auto* layout = new QHBoxLayout(central);

@@ -3,6 +3,7 @@
 #include "imageloader.h"
 #include "printmodel.h"
 #include "printservice.h"
+#include "targetset.h"
 
 #include <QMainWindow>
 
@@ -15,6 +16,7 @@ class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
 class QLabel;
+class QToolBar;
 class QToolButton;
 
 namespace Lumetra {
@@ -32,6 +34,8 @@ public:
 
     // The first command-line argument; blank arguments load nothing.
     void loadCommandLinePath(const QString& path);
+    // All command-line arguments, as one target set; blank ones are passed over.
+    void loadCommandLinePaths(const QStringList& paths);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -54,9 +58,10 @@ private:
     void savePrintSettings() const;
     // loadflow.cpp
     void loadImage(const QString& path);
+    void loadTargets(const QStringList& paths);
     void openImage();
-    bool confirmProfileLoad(const PrintableImage& image);
-    void applyAutoSettings(const PrintableImage& image);
+    bool confirmProfileLoad(const TargetSet& set);
+    void applyAutoSettings(const TargetSet& set);
     void showError(const QString& title, const QString& message);
     void clearError();
     // metadata.cpp
@@ -64,14 +69,21 @@ private:
     static QString profileName(const PrintableImage& image);
     // printflow.cpp
     void printImage();
-    bool confirmPrintCrop(const PrintableImage& image);
+    bool confirmPrintCrop(const TargetSet& set);
+    // pageflow.cpp
+    void buildPageNavigation(QToolBar* toolBar);
+    void showPage(int index);
+    void updatePageNavigation();
     // about.cpp
     void showAboutDialog();
 
     ImageLoader m_imageLoader;
     PrintService m_printService;
     PrintSettings m_settings;
+    // The page shown, the only one kept decoded; the set holds the facts of every page.
     std::optional<PrintableImage> m_image;
+    TargetSet m_set;
+    int m_pageShown = 0;
     std::optional<PrintOrientation> m_autoOrientation;
     bool m_updatingControls = false;
 
@@ -81,6 +93,9 @@ private:
     QAction* m_zoomInAction = nullptr;
     QAction* m_zoomOutAction = nullptr;
     QAction* m_fitAction = nullptr;
+    QAction* m_previousPageAction = nullptr;
+    QAction* m_nextPageAction = nullptr;
+    QLabel* m_pageLabel = nullptr;
     PreviewWidget* m_preview = nullptr;
     QLabel* m_zoomLabel = nullptr;
     QComboBox* m_paperCombo = nullptr;
@@ -91,6 +106,8 @@ private:
     QLabel* m_printSizeLabel = nullptr;
     QLabel* m_colorModelLabel = nullptr;
     QLabel* m_iccLabel = nullptr;
+    QLabel* m_pageCountLabel = nullptr;
+    QLabel* m_pageDifferencesLabel = nullptr;
     QLabel* m_errorLabel = nullptr;
     QToolButton* m_logoButton = nullptr;
     std::array<QToolButton*, 9> m_alignmentButtons{};

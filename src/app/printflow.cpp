@@ -13,7 +13,7 @@ void MainWindow::printImage()
 {
     if (!m_image)
         return;
-    if (!confirmPrintCrop(*m_image))
+    if (!confirmPrintCrop(m_set))
         return;
     try {
         m_printService.print(this, *m_image, m_settings);
@@ -24,22 +24,37 @@ void MainWindow::printImage()
     }
 }
 
-bool MainWindow::confirmPrintCrop(const PrintableImage& image)
+bool MainWindow::confirmPrintCrop(const TargetSet& set)
 {
     const SizeD paper = m_settings.paper.sizeInches(m_settings.orientation);
-    const SizeD size = rotatedSize(image.printSizeInches(), m_settings.rotationDegrees);
-    if (fitsOnPaper(size, paper))
+    const QStringList tooLarge = set.pagesNotFitting(paper, m_settings.rotationDegrees);
+    if (tooLarge.isEmpty())
         return true;
 
     QMessageBox box(this);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QStringLiteral("Image will be cropped"));
-    box.setText(QStringLiteral("The image is larger than the selected paper at its embedded print size."));
-    box.setInformativeText(QStringLiteral("Image: %1 x %2 in\nPaper: %3 x %4 in\n\n"
-                                          "Continue printing, or cancel and choose a larger paper size.")
-                               .arg(QString::number(size.width, 'f', 2), QString::number(size.height, 'f', 2),
-                                    QString::number(paper.width, 'f', 2),
-                                    QString::number(paper.height, 'f', 2)));
+    const QString paperText =
+        QStringLiteral("Paper: %1 x %2 in")
+            .arg(QString::number(paper.width, 'f', 2), QString::number(paper.height, 'f', 2));
+    if (set.pages.size() == 1) {
+        const SizeD size =
+            rotatedSize(set.pages.constFirst().facts.printSizeInches(), m_settings.rotationDegrees);
+        box.setText(
+            QStringLiteral("The image is larger than the selected paper at its embedded print size."));
+        box.setInformativeText(
+            QStringLiteral("Image: %1 x %2 in\n%3\n\n"
+                           "Continue printing, or cancel and choose a larger paper size.")
+                .arg(QString::number(size.width, 'f', 2), QString::number(size.height, 'f', 2), paperText));
+    } else {
+        box.setText(QStringLiteral("Pages larger than the selected paper at their embedded print size: "
+                                   "%1 of %2.")
+                        .arg(tooLarge.size())
+                        .arg(set.pages.size()));
+        box.setInformativeText(QStringLiteral("Cropped: %1\n%2\n\n"
+                                              "Continue printing, or cancel and choose a larger paper size.")
+                                   .arg(tooLarge.join(QStringLiteral(", ")), paperText));
+    }
     QPushButton* continueButton = box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(continueButton);

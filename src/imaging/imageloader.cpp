@@ -143,6 +143,60 @@ PrintableImage ImageLoader::load(const QString& path, int page) const
     return loadQtImage(path);
 }
 
+LoadedTargetSet ImageLoader::loadSet(const QStringList& paths) const
+{
+    const QStringList ordered = naturallyOrderedPaths(paths);
+    if (ordered.isEmpty())
+        throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
+    const auto naming = [](const QString& name, const ImageLoadException& error) {
+        return ImageLoadException(QStringLiteral("%1: %2").arg(name, error.message()));
+    };
+
+    LoadedTargetSet result;
+    for (const QString& path : ordered) {
+        try {
+            const int count = pageCount(path);
+            for (int page = 0; page < count; ++page)
+                result.set.pages.append({emptyResult(path), page, count});
+        } catch (const ImageLoadException& error) {
+            if (ordered.size() == 1)
+                throw;
+            throw naming(QFileInfo(path).fileName(), error);
+        }
+    }
+    for (qsizetype i = 0; i < result.set.pages.size(); ++i) {
+        TargetPage& page = result.set.pages[i];
+        try {
+            PrintableImage image = load(page.facts.filePath, page.pageIndex);
+            page.facts = image;
+            page.facts.image = QImage();
+            if (i == 0)
+                result.firstPage = std::move(image);
+        } catch (const ImageLoadException& error) {
+            if (result.set.pages.size() == 1)
+                throw;
+            throw naming(page.name(), error);
+        }
+    }
+    return result;
+}
+
+PrintableImage ImageLoader::loadPage(const TargetPage& page) const
+{
+    const auto changed = [&page] {
+        return ImageLoadException(
+            QStringLiteral("%1 has changed since it was loaded. Load the target again.").arg(page.name()));
+    };
+    if (pageCount(page.facts.filePath) != page.pagesInFile)
+        throw changed();
+    PrintableImage image = load(page.facts.filePath, page.pageIndex);
+    const PrintableImage& facts = page.facts;
+    if (image.pixelWidth != facts.pixelWidth || image.pixelHeight != facts.pixelHeight ||
+        image.dpiX != facts.dpiX || image.dpiY != facts.dpiY || image.colorModel != facts.colorModel)
+        throw changed();
+    return image;
+}
+
 // Formats other than PNG and JPEG under a PNG or JPEG name: the toolkit decodes
 // them, and nothing they state about resolution or colour is taken on trust.
 PrintableImage ImageLoader::loadQtImage(const QString& path) const

@@ -1,6 +1,7 @@
 #include "appidentity.h"
 #include "mainwindow.h"
 #include "papergeometry.h"
+#include "previewwidget.h"
 #include "privatecups.h"
 
 #include <QPrintDialog>
@@ -31,7 +32,7 @@ public:
     {
         w.m_settings = {paperPresets().first(), static_cast<PrintOrientation>(sheet), w.m_settings.alignment,
                         degrees};
-        return w.confirmPrintCrop(image);
+        return w.confirmPrintCrop(TargetSet{{TargetPage{image}}});
     }
 };
 
@@ -179,12 +180,14 @@ private:
     }
     QLabel* zoomLabel() { return w->findChild<QToolBar*>()->findChild<QLabel*>(); }
     QString sheet() { return paper()->currentText() + u", "_s + orientation()->currentText(); }
-    // Name, pixels, DPI, print size, colour model and profile, top to bottom.
+    // Name, pixels, DPI, print size, colour model and profile, top to bottom, then for a set the
+    // page count and the pages unlike the first.
     QStringList lines()
     {
         QStringList lines;
         for (QLabel* label : box(u"Image"_s)->findChildren<QLabel*>())
-            lines << label->text();
+            if (!label->isHidden())
+                lines << label->text();
         return lines;
     }
     // The image's name, the sheet, and the error label: its text when shown, "-" when hidden and empty.
@@ -278,7 +281,8 @@ private slots:
         QCOMPARE(texts(w->menuBar()->actions()), u"File: Load, Print, Help: About Lumetra"_s);
         QCOMPARE(action(u"About Lumetra"_s)->menuRole(), QAction::AboutRole);
         // The shortcuts work wherever the focus is; only Load is enabled without an image.
-        QCOMPARE(texts(w->actions()), u"Load, Print, Zoom In, Zoom Out, Fit to Screen"_s);
+        QCOMPARE(texts(w->actions()),
+                 u"Load, Print, Zoom In, Zoom Out, Fit to Screen, Previous Page, Next Page"_s);
         for (QAction* action : w->actions())
             QCOMPARE(action->isEnabled(), action->text() == u"Load"_s);
         QCOMPARE(zoomLabel()->text(), u"100%"_s);
@@ -286,9 +290,11 @@ private slots:
         QCOMPARE(lines(), QStringList({u"No image loaded"_s, {}, {}, {}, {}, {}}));
         QCOMPARE(state(), u"No image loaded | DIN A4, Portrait | hidden -"_s);
 
-        // Toolbar, left to right: a spacer, Load, Print, the stretch, the zoom label, Fit to Screen.
+        // Toolbar, left to right: a spacer, Load, Print, the stretch, the zoom label, Fit to Screen,
+        // and after a separator the page navigation.
         auto* toolBar = w->findChild<QToolBar*>(u"MainToolBar"_s);
-        QCOMPARE(texts(toolBar->actions()), u", Load, Print, , , Fit to Screen"_s);
+        QCOMPARE(texts(toolBar->actions()),
+                 u", Load, Print, , , Fit to Screen, , Previous Page, , Next Page"_s);
         QCOMPARE(toolBar->widgetForAction(toolBar->actions()[4]), zoomLabel());
         QVERIFY(!toolBar->isMovable() && toolBar->iconSize() == QSize(24, 24));
 
@@ -525,9 +531,9 @@ private slots:
     void dropAndFileOpenEvent()
     {
         const QString first = png(u"drop-first.png"_s, 600, 900, 300);
-        // Of several files the first is loaded; with a web link first nothing happens.
-        QVERIFY(drop({QUrl::fromLocalFile(first), QUrl::fromLocalFile(m_files.filePath(u"missing.png"_s))}));
-        QVERIFY(!drop({QUrl(u"https://quorvane.com/chart.png"_s), QUrl::fromLocalFile(first)}));
+        // Links that are not local files are passed over; with nothing else nothing happens.
+        QVERIFY(!drop({QUrl(u"https://quorvane.com/chart.png"_s)}));
+        QVERIFY(drop({QUrl(u"https://quorvane.com/chart.png"_s), QUrl::fromLocalFile(first)}));
         QCOMPARE(state(), u"drop-first.png | DIN A4, Portrait | hidden -"_s);
 
         // Files opened from the desktop arrive as an application event and take the same road; here
@@ -605,6 +611,78 @@ private slots:
             QCOMPARE(Probe::confirmPrintCrop(*w, image, row.sheet, row.degrees), !row.warns);
             QCOMPARE(answerer.seen.size(), row.warns ? 1 : 0);
         }
+    }
+
+    // Three sheets dropped together: one layout for all, stepped through one page at a time.
+    void targetSetLayoutAndNavigation()
+    {
+        QLabel* pageLabel = w->findChild<QLabel*>(u"pageLabel"_s);
+        const auto navigation = [&] {
+            return pageLabel->text() + u" | "_s +
+                   (action(u"Previous Page"_s)->isEnabled() ? u"<"_s : u"-"_s) +
+                   (action(u"Next Page"_s)->isEnabled() ? u">"_s : u"-"_s);
+        };
+        w->loadCommandLinePath(png(u"solo.png"_s, 60, 90, 100));
+        QCOMPARE(navigation(), u" | --"_s);
+
+        // 6 x 9 in, 3 x 4.5 in at another resolution, and 8 x 12 in, which needs A3.
+        const QList<QUrl> sheets = {QUrl::fromLocalFile(png(u"sheet_10.png"_s, 800, 1200, 100)),
+                                    QUrl::fromLocalFile(png(u"sheet_2.png"_s, 600, 900, 200)),
+                                    QUrl::fromLocalFile(png(u"sheet_1.png"_s, 600, 900, 100))};
+        QVERIFY(drop(sheets));
+        QCOMPARE(state(), u"sheet_1.png | DIN A3, Portrait | hidden -"_s);
+        QCOMPARE(lines().mid(1),
+                 QStringList({u"Pixels: 600 x 900"_s, u"DPI: 100.00 x 100.00"_s,
+                              u"Print size: 6.00 x 9.00 in / 152.4 x 228.6 mm"_s, u"Color model: RGB"_s,
+                              u"ICC Profile: none"_s, u"Pages in set: 3"_s,
+                              u"Resolution differs from page 1: sheet_2.png"_s}));
+        QCOMPARE(navigation(), u"Page 1 of 3 | ->"_s);
+
+        // Page Down with the focus on the preview, then the toolbar's action; the sheet stays.
+        QWidget* preview = w->findChild<PreviewWidget*>();
+        preview->setFocus();
+        QTest::keyClick(preview, Qt::Key_PageDown);
+        QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
+        QCOMPARE(lines().mid(0, 3),
+                 QStringList({u"sheet_2.png"_s, u"Pixels: 600 x 900"_s, u"DPI: 200.00 x 200.00"_s}));
+        action(u"Next Page"_s)->trigger();
+        QCOMPARE(navigation(), u"Page 3 of 3 | <-"_s);
+        QTest::keyClick(preview, Qt::Key_PageDown); // nothing beyond the last page
+        QCOMPARE(state(), u"sheet_10.png | DIN A3, Portrait | hidden -"_s);
+
+        // Turning the sheet turns every page; the page shown keeps the turn.
+        orientation()->setCurrentIndex(1);
+        QTest::keyClick(preview, Qt::Key_PageUp);
+        QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
+        QCOMPARE(Probe::rotation(*w), 90);
+        QCOMPARE(lines().at(3), u"Print size: 4.50 x 3.00 in / 114.3 x 76.2 mm"_s);
+
+        // On A4 only the third page overhangs the sheet, and the warning names it.
+        orientation()->setCurrentIndex(0);
+        paper()->setCurrentIndex(0);
+        {
+            ModalAnswerer answerer({respond(u"Cancel"_s)});
+            action(u"Print"_s)->trigger();
+            QCOMPARE(
+                answerer.seen,
+                QStringList(u"Image will be cropped | Pages larger than the selected paper at their embedded "
+                            "print size: 1 of 3. | Cropped: sheet_10.png\nPaper: 8.27 x 11.69 in\n\n"
+                            "Continue printing, or cancel and choose a larger paper size."_s));
+        }
+
+        // A set with one unreadable page is refused as a whole, naming it; the set shown stays.
+        QFile broken(m_files.filePath(u"sheet_3.png"_s));
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("not a png") > 0);
+        broken.close();
+        QVERIFY(drop({QUrl::fromLocalFile(broken.fileName()), sheets.first()}));
+        QCOMPARE(state(), u"sheet_2.png | DIN A4, Portrait | <b>Could not load target image</b><br>"
+                          "sheet_3.png: The file could not be read as an image."_s);
+        QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
+
+        // A single image again: no pages to step through.
+        w->loadCommandLinePath(m_files.filePath(u"solo.png"_s));
+        QCOMPARE(navigation(), u" | --"_s);
+        QCOMPARE(lines().size(), 6);
     }
 
     void printReachesQueue()
