@@ -16,7 +16,17 @@ void MainWindow::printImage()
     if (!confirmPrintCrop(m_set))
         return;
     try {
-        m_printService.print(this, *m_image, m_settings);
+        if (m_set.pages.size() <= 1) {
+            m_printService.print(this, *m_image, m_settings);
+        } else {
+            // The page shown is decoded already; the others are decoded in turn as they print.
+            m_printService.print(
+                this, int(m_set.pages.size()),
+                [this](int index) {
+                    return index == m_pageShown ? *m_image : m_imageLoader.loadPage(m_set.pages.at(index));
+                },
+                m_settings);
+        }
     } catch (const PrintException& error) {
         showError(QStringLiteral("Could not print target image"), error.message());
     } catch (const std::exception& error) {

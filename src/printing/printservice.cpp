@@ -9,6 +9,8 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
+#include <algorithm>
+
 namespace Lumetra {
 
 namespace {
@@ -97,11 +99,24 @@ bool PrintService::print(QWidget* parent, const PrintableImage& image, const Pri
 {
     if (image.image.isNull())
         throw PrintException(QStringLiteral("No image is loaded."));
+    return print(
+        parent, 1, [&image](int) { return image; }, settings);
+}
+
+bool PrintService::print(QWidget* parent, int pageCount, const PageSource& pageAt,
+                         const PrintSettings& settings) const
+{
+    if (pageCount < 1)
+        throw PrintException(QStringLiteral("No image is loaded."));
 
     QPrinter printer(QPrinter::HighResolution);
     preparePrinter(printer, settings);
 
     QPrintDialog dialog(&printer, parent);
+    if (pageCount > 1) {
+        dialog.setMinMax(1, pageCount);
+        dialog.setOption(QAbstractPrintDialog::PrintPageRange);
+    }
     if (dialog.exec() != QDialog::Accepted)
         return false;
     // Qt's own dialog falls back to the queue's default page; the preview, the fit and the crop
@@ -110,11 +125,33 @@ bool PrintService::print(QWidget* parent, const PrintableImage& image, const Pri
     if (!usesNativeDialog())
         applyPageLayout(printer, pageLayout(settings));
 
+    int first = 0;
+    int last = pageCount - 1;
+    if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
+        first = std::min(printer.fromPage(), pageCount) - 1;
+        last = std::min(std::max(printer.toPage(), printer.fromPage()), pageCount) - 1;
+    }
+
     const WaitCursor waitCursor;
     QPainter painter(&printer);
     if (!painter.isActive())
         throw PrintException(QStringLiteral("The printer could not be opened."));
-    drawPage(painter, printer.paperRect(QPrinter::DevicePixel), printer.resolution(), image, settings);
+    try {
+        for (int index = first; index <= last; ++index) {
+            // The previous page's pixels are gone before the next page is decoded.
+            const PrintableImage image = pageAt(index);
+            if (image.image.isNull())
+                throw PrintException(QStringLiteral("No image is loaded."));
+            if (index > first && !printer.newPage())
+                throw PrintException(QStringLiteral("The printer could not be opened."));
+            drawPage(painter, printer.paperRect(QPrinter::DevicePixel), printer.resolution(), image,
+                     settings);
+        }
+    } catch (...) {
+        // Half a target is worse than none: nothing of this job reaches the printer.
+        printer.abort();
+        throw;
+    }
     painter.end();
     return true;
 }

@@ -7,6 +7,8 @@
 #include <QRectF>
 #include <QString>
 
+#include <functional>
+
 class QPainter;
 class QPrinter;
 class QWidget;
@@ -28,6 +30,13 @@ public:
     // Runs the print dialog and prints one page. False when the dialog was cancelled.
     // Throws PrintException when there is no image or the printer cannot be opened.
     bool print(QWidget* parent, const PrintableImage& image, const PrintSettings& settings) const;
+
+    // One page of a target set, decoded when it is drawn so that only one is held at a time.
+    using PageSource = std::function<PrintableImage(int index)>;
+
+    // Prints the pages of a set as one job, one sheet per page in order, each drawn as print()
+    // draws a single image; the dialog offers a page range (1 to pageCount), which is honoured.
+    bool print(QWidget* parent, int pageCount, const PageSource& pageAt, const PrintSettings& settings) const;
 
     // True where the print dialog is the platform's own and reports the paper the user chose;
     // false where it is Qt's dialog, which does not keep the page set here.

@@ -712,6 +712,106 @@ private slots:
         QVERIFY(m_cups.jobAttributes(document).contains("Lumetra"));
     }
 
+    // A set prints as one job, a sheet per page, each page's pixels as they are in its file and
+    // placed as a single print would place them; the dialog's page range picks the pages.
+    void targetSetPrintsAsOneJob()
+    {
+        if (!m_cupsProblem.isEmpty())
+            QSKIP(qPrintable(u"no private CUPS scheduler: "_s + m_cupsProblem));
+        QString problem;
+        if (!Testing::popplerToolsAvailable(&problem))
+            QSKIP(qPrintable(u"poppler tools missing: "_s + problem));
+
+        // Three pages, each with pixels of its own, at two resolutions.
+        QList<QImage> sources;
+        QList<QUrl> urls;
+        const int sizes[3][3] = {{60, 90, 300}, {45, 30, 150}, {60, 90, 200}};
+        for (int k = 0; k < 3; ++k) {
+            QImage image(sizes[k][0], sizes[k][1], QImage::Format_RGB32);
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    image.setPixel(x, y, qRgb((x * 7 + k * 50) & 0xFF, (y * 5) & 0xFF, 40 + k * 80));
+            image.setDotsPerMeterX(qRound(sizes[k][2] / 0.0254));
+            image.setDotsPerMeterY(qRound(sizes[k][2] / 0.0254));
+            const QString path = m_files.filePath(u"job_%1.png"_s.arg(k + 1));
+            QVERIFY(image.save(path));
+            sources << image;
+            urls.prepend(QUrl::fromLocalFile(path));
+        }
+        QVERIFY(drop(urls));
+        alignment(4)->click();
+
+        // Where each page lands on A4 at 50 dpi, from the one placement rule.
+        const auto expectedRect = [&](int k) {
+            PrintableImage facts;
+            facts.pixelWidth = quint32(sizes[k][0]);
+            facts.pixelHeight = quint32(sizes[k][1]);
+            facts.dpiX = facts.dpiY = sizes[k][2];
+            PrintSettings settings;
+            settings.alignment = PrintAlignment::Center;
+            const QRectF inches = placedImageRectInches({210 / 25.4, 297 / 25.4}, facts, settings);
+            return QRect(QPoint(qRound(inches.left() * 50), qRound(inches.top() * 50)),
+                         QPoint(qRound(inches.right() * 50) - 1, qRound(inches.bottom() * 50) - 1));
+        };
+        const auto inked = [](const QImage& page) {
+            QRect box;
+            for (int y = 0; y < page.height(); ++y)
+                for (int x = 0; x < page.width(); ++x)
+                    if (page.pixelColor(x, y) != Qt::white)
+                        box |= QRect(x, y, 1, 1);
+            return box;
+        };
+        const auto verifyDocument = [&](const QString& document, const QList<int>& pages) {
+            QVERIFY2(Testing::isPdf(document), qPrintable(m_cups.errorLogTail()));
+            QVERIFY(Testing::pdfPageSizePoints(document, int(pages.size())).isValid());
+            QVERIFY(!Testing::pdfPageSizePoints(document, int(pages.size()) + 1).isValid());
+            const QList<Testing::PdfImageInfo> infos = Testing::listPdfImages(document, &problem);
+            const QList<QImage> images = Testing::extractPdfImages(document, &problem);
+            QVERIFY2(images.size() == pages.size() && infos.size() == pages.size(), qPrintable(problem));
+            for (int i = 0; i < pages.size(); ++i) {
+                const int k = pages[i];
+                QCOMPARE(QList<int>({infos[i].xPpi, infos[i].yPpi}), QList<int>({sizes[k][2], sizes[k][2]}));
+                QCOMPARE(images[i].convertToFormat(QImage::Format_RGB32), sources[k]);
+                // The renderer's edge pixels may take a tint from the image beside them.
+                const QRect ink = inked(Testing::renderPdfPage(document, 50, i + 1));
+                const QRect rect = expectedRect(k);
+                QVERIFY2(qAbs(ink.left() - rect.left()) <= 1 && qAbs(ink.top() - rect.top()) <= 1 &&
+                             qAbs(ink.right() - rect.right()) <= 1 && qAbs(ink.bottom() - rect.bottom()) <= 1,
+                         qPrintable(u"page %1 inked at %2,%3 to %4,%5"_s.arg(i + 1)
+                                        .arg(ink.left())
+                                        .arg(ink.top())
+                                        .arg(ink.right())
+                                        .arg(ink.bottom())));
+            }
+        };
+
+        const QStringList before = m_cups.spooledDocuments();
+        {
+            ModalAnswerer answerer({respond(u"Print"_s)});
+            action(u"Print"_s)->trigger();
+            QCOMPARE(answerer.seen, QStringList(u"print dialog"_s));
+        }
+        const QString document = m_cups.waitForNewDocument(before);
+        verifyDocument(document, {0, 1, 2});
+        QVERIFY(!m_cups.jobAttributes(document).contains("page-ranges"));
+
+        // Pages 2 to 3, chosen in the dialog's own fields; the job holds just those.
+        const QStringList beforeRange = m_cups.spooledDocuments();
+        ModalAnswerer answerer({[&](QWidget* modal) {
+            auto* dialog = static_cast<QPrintDialog*>(modal);
+            dialog->findChild<QRadioButton*>(u"printRange"_s)->setChecked(true);
+            dialog->findChild<QSpinBox*>(u"from"_s)->setValue(2);
+            dialog->findChild<QSpinBox*>(u"to"_s)->setValue(3);
+            dialog->accept();
+        }});
+        action(u"Print"_s)->trigger();
+        QCOMPARE(answerer.seen, QStringList(u"print dialog"_s));
+        const QString range = m_cups.waitForNewDocument(beforeRange);
+        verifyDocument(range, {1, 2});
+        // The pages are chosen once, here; the queue must not pick among them again.
+        QVERIFY(!m_cups.jobAttributes(range).contains("page-ranges"));
+    }
+
     void failedPrintShowsError()
     {
         w->loadCommandLinePath(png(u"fails.png"_s, 60, 90, 300));
