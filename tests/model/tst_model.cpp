@@ -157,7 +157,6 @@ private slots:
             return list;
         };
         QCOMPARE(names(paperPresets()), names(allPaperPresets()).mid(0, 4));
-        QCOMPARE(names(paperPresets(PaperSeries::Din)), names(paperPresets()));
         QCOMPARE(names(paperPresets(PaperSeries::NorthAmerican)), names(allPaperPresets()).mid(4));
         // Names are identities: exact, whole, case-sensitive.
         for (const QString& name : {u"letter"_s, u"Tabloid"_s, u"Super B (13 x 19 in)"_s, QString()})
