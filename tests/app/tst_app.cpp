@@ -730,6 +730,20 @@ private slots:
                           "sheet_3.png: The file could not be read as an image."_s);
         QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
 
+        // Pages with profiles: one question for the set, naming each profile once.
+        const QString tagged = png(u"tagged_1.png"_s, 60, 90, 100, QColorSpace::SRgb);
+        {
+            ModalAnswerer answerer({respond(u"Cancel"_s)});
+            w->loadCommandLinePaths({png(u"tagged_3.png"_s, 60, 90, 100, QColorSpace::SRgb), tagged,
+                                     m_files.filePath(u"solo.png"_s)});
+            QCOMPARE(answerer.seen,
+                     QStringList(u"Embedded ICC profile detected | Pages with an embedded ICC "
+                                 "profile: 2 of 3. Profiles: sRGB. | Lumetra ignores embedded "
+                                 "profiles for profiling target output. Continue loading these "
+                                 "pages, or cancel and choose different files. | plain"_s));
+        }
+        QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
+
         // A single image again: no pages to step through.
         w->loadCommandLinePath(m_files.filePath(u"solo.png"_s));
         QCOMPARE(navigation(), u" | --"_s);
