@@ -58,22 +58,35 @@ void MainWindow::showPage(int index)
 {
     if (index < 0 || index >= m_set.pages.size() || index == m_pageShown)
         return;
+    const BusyCursor busy;
+    // The page shown lets go of its pixels, in the window and in the preview, before the next
+    // is decoded, so that one page at a time is held however large the set.
+    m_image->image = QImage();
+    m_preview->setImage(m_image);
+    QString problem;
     try {
-        PrintableImage image = [&] {
-            const BusyCursor busy;
-            return m_imageLoader.loadPage(m_set.pages.at(index));
-        }();
-        m_image = std::move(image);
+        m_image = m_imageLoader.loadPage(m_set.pages.at(index));
         m_pageShown = index;
-        clearError();
-        updateMetadata();
-        updatePreview();
-        updatePageNavigation();
     } catch (const ImageLoadException& error) {
-        showError(QStringLiteral("Could not show the page"), error.message());
+        problem = error.message();
     } catch (const std::exception& error) {
-        showError(QStringLiteral("Could not show the page"), QString::fromUtf8(error.what()));
+        problem = QString::fromUtf8(error.what());
     }
+    if (problem.isEmpty()) {
+        clearError();
+    } else {
+        // The page that was shown read well a moment ago and stays; should it have gone too, the
+        // sheet shows empty under the first error, and printing refuses the empty page.
+        try {
+            m_image = m_imageLoader.loadPage(m_set.pages.at(m_pageShown));
+        } catch (const std::exception&) {
+            m_image->image = QImage();
+        }
+        showError(QStringLiteral("Could not show the page"), problem);
+    }
+    updateMetadata();
+    updatePreview();
+    updatePageNavigation();
 }
 
 void MainWindow::updatePageNavigation()

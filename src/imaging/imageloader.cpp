@@ -168,16 +168,19 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths) const
         TargetPage& page = result.set.pages[i];
         try {
             PrintableImage image = load(page.facts.filePath, page.pageIndex);
-            page.facts = image;
+            if (result.set.pages.size() == 1)
+                result.firstPage = image;
+            page.facts = std::move(image);
             page.facts.image = QImage();
-            if (i == 0)
-                result.firstPage = std::move(image);
         } catch (const ImageLoadException& error) {
             if (result.set.pages.size() == 1)
                 throw;
             throw naming(page.name(), error);
         }
     }
+    // Each page was let go once checked, so no two are held at once; the first is decoded again.
+    if (result.set.pages.size() > 1)
+        result.firstPage = loadPage(result.set.pages.constFirst());
     return result;
 }
 

@@ -42,8 +42,9 @@ public:
     int pageCount(const QString& path) const;
     PrintableImage load(const QString& path, int page) const;
     // Every page of the files, in natural order of their names and each file's own page order,
-    // decoded and checked one at a time; only the first page's pixels are kept. One refused page
-    // refuses the set, and when the set has more than one page the message names it.
+    // decoded and checked one at a time, never two at once; only the first page's pixels are
+    // kept. One refused page refuses the set, and when the set has more than one page the
+    // message names it.
     LoadedTargetSet loadSet(const QStringList& paths) const;
     // One page of a loaded set decoded again, refused when the file no longer holds what was
     // loaded: the layout was chosen for that.

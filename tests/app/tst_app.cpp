@@ -721,6 +721,13 @@ private slots:
                             "Continue printing, or cancel and choose a larger paper size."_s));
         }
 
+        // A page rewritten since the load is not shown at the layout chosen for what it was.
+        png(u"sheet_10.png"_s, 800, 1300, 100);
+        action(u"Next Page"_s)->trigger();
+        QCOMPARE(state(), u"sheet_2.png | DIN A4, Portrait | <b>Could not show the page</b><br>"
+                          "sheet_10.png has changed since it was loaded. Load the target again."_s);
+        QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
+
         // A set with one unreadable page is refused as a whole, naming it; the set shown stays.
         QFile broken(m_files.filePath(u"sheet_3.png"_s));
         QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("not a png") > 0);
