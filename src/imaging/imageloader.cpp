@@ -89,7 +89,23 @@ double statedDpi(double dotsPerInch)
     return std::isfinite(dotsPerInch) && dotsPerInch > 0.0 ? dotsPerInch : kFallbackDpi;
 }
 
-PrintableImage ImageLoader::load(const QString& path) const
+void throwNoSuchPage(int pages, int page)
+{
+    if (pages == 0)
+        throw ImageLoadException(
+            QStringLiteral("The file holds no full-resolution image, only thumbnails or masks."));
+    throw ImageLoadException(
+        pages == 1
+            ? QStringLiteral("The file holds 1 page, so page %1 cannot be loaded.").arg(qint64(page) + 1)
+            : QStringLiteral("The file holds %1 pages, so page %2 cannot be loaded.")
+                  .arg(pages)
+                  .arg(qint64(page) + 1));
+}
+
+namespace {
+
+// Refuses what no reader takes, and returns whether the TIFF reader takes the rest.
+bool checkPath(const QString& path)
 {
     const QString suffix = suffixOf(path);
     if (suffix != QLatin1String(".tif") && suffix != QLatin1String(".tiff") &&
@@ -103,8 +119,31 @@ PrintableImage ImageLoader::load(const QString& path) const
         throw ImageLoadException(
             QStringLiteral("The path names a folder, pipe or device, not an image file."));
     }
-    if (suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff"))
-        return loadTiffImage(path);
+    return suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff");
+}
+
+} // namespace
+
+PrintableImage ImageLoader::load(const QString& path) const
+{
+    return load(path, 0);
+}
+
+int ImageLoader::pageCount(const QString& path) const
+{
+    if (checkPath(path))
+        return tiffPageCount(path);
+    if (!QFile(path).open(QIODevice::ReadOnly))
+        throw ImageLoadException(unreadableImageMessage());
+    return 1;
+}
+
+PrintableImage ImageLoader::load(const QString& path, int page) const
+{
+    if (checkPath(path))
+        return loadTiffImage(path, page);
+    if (page != 0)
+        throwNoSuchPage(1, page);
     switch (sniff(path)) {
     case Content::Png:
         return loadPngImage(path);

@@ -272,15 +272,63 @@ Format readFormat(TIFF* tiff)
     return format;
 }
 
+// Enough for any real multi-page file; a chain of directories longer than this is not a target.
+constexpr int kMaxDirectories = 4096;
+
+// Writers add reduced-resolution copies (thumbnails) and transparency masks as directories of their own.
+bool isFullResolution(TIFF* tiff)
+{
+    uint32_t type = 0;
+    uint16_t oldType = 0;
+    TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &type);
+    TIFFGetField(tiff, TIFFTAG_OSUBFILETYPE, &oldType);
+    return (type & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) == 0 && oldType != OFILETYPE_REDUCEDIMAGE;
+}
+
+// Walks the directories up to full-resolution page `wanted` (-1: all of them) and leaves
+// the handle there. Returns the number of pages passed, the wanted one included.
+int walkPages(TIFF* tiff, TiffReports& reports, int wanted)
+{
+    int pages = 0;
+    for (int directory = 0; directory < kMaxDirectories; ++directory) {
+        if (isFullResolution(tiff) && pages++ == wanted)
+            return pages;
+        // What counts against a page is what went wrong while reading its own directory.
+        reports.damaged = false;
+        if (!TIFFReadDirectory(tiff))
+            break;
+    }
+    return pages;
+}
+
+TiffHandle openOrThrow(const QString& path, TiffReports& reports)
+{
+    TiffHandle handle(openTiff(path, reports));
+    if (!handle)
+        throw ImageLoadException(QStringLiteral("The file could not be read as a TIFF image."));
+    return handle;
+}
+
 } // namespace
 
-PrintableImage ImageLoader::loadTiffImage(const QString& path) const
+int ImageLoader::tiffPageCount(const QString& path) const
 {
     TiffReports reports;
-    const TiffHandle handle(openTiff(path, reports));
+    const TiffHandle handle = openOrThrow(path, reports);
+    return walkPages(handle.get(), reports, -1);
+}
+
+PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
+{
+    TiffReports reports;
+    const TiffHandle handle = openOrThrow(path, reports);
     TIFF* tiff = handle.get();
-    if (!tiff)
-        throw ImageLoadException(QStringLiteral("The file could not be read as a TIFF image."));
+    if (page < 0)
+        throwNoSuchPage(walkPages(tiff, reports, -1), page);
+    // Short of the wanted page, the walk has counted every page there is.
+    const int passed = walkPages(tiff, reports, page);
+    if (passed <= page)
+        throwNoSuchPage(passed, page);
 
     uint32_t width = 0;
     uint32_t height = 0;

@@ -83,6 +83,7 @@ struct TiffSpec
     quint16 sampleFormat = SAMPLEFORMAT_UINT;
     quint16 orientation = 0; // 0: tag absent
     bool separate = false;   // one plane per sample
+    quint32 subfileType = 0; // NewSubfileType: bit 0 a reduced-resolution copy, bit 2 a mask
 };
 
 // Samples first to first + count - 1 of each pixel of row y; 16-bit samples are v * 257,
@@ -119,6 +120,8 @@ bool writeDirectory(TIFF* tiff, const TiffSpec& spec)
     if (spec.photometric == PHOTOMETRIC_RGB && spec.samples == 4)
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &spec.extraSample);
     TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, spec.sampleFormat);
+    if (spec.subfileType)
+        TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, spec.subfileType);
     if (spec.orientation)
         TIFFSetField(tiff, TIFFTAG_ORIENTATION, spec.orientation);
     const bool jpeg = spec.compression == COMPRESSION_JPEG;
@@ -168,19 +171,26 @@ bool writeDirectory(TIFF* tiff, const TiffSpec& spec)
 }
 
 // The page is followed by a second one of another size, which the loader must ignore.
-QByteArray tiffBytes(const TiffSpec& spec)
+QByteArray tiffBytes(const QList<TiffSpec>& directories)
 {
     const QString path = writeFile(QStringLiteral("scratch.tif"), QByteArray());
-    TiffSpec secondPage;
-    secondPage.width = 9;
     TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    const bool written = tiff && writeDirectory(tiff, spec) && writeDirectory(tiff, secondPage);
+    bool written = tiff;
+    for (const TiffSpec& spec : directories)
+        written = written && writeDirectory(tiff, spec);
     if (tiff)
         TIFFClose(tiff);
     QFile file(path);
     if (!written || !file.open(QIODevice::ReadOnly))
         qFatal("could not write a TIFF fixture");
     return file.readAll();
+}
+
+QByteArray tiffBytes(const TiffSpec& spec)
+{
+    TiffSpec secondPage;
+    secondPage.width = 9;
+    return tiffBytes({spec, secondPage});
 }
 
 // What a TIFF written by tiffBytes loads as, from the samples of each pixel.
@@ -368,6 +378,7 @@ private slots:
     void pixels_data();
     void pixels();
     void nonRegularFiles();
+    void pages();
     void regressionsReplay();
 
 private:
@@ -786,6 +797,45 @@ void TestImaging::nonRegularFiles()
 #ifndef Q_OS_UNIX
     QSKIP("named pipes exist only on Unix systems; the folder was checked");
 #endif
+}
+
+// Thumbnails and masks are not pages; the pages keep their order.
+void TestImaging::pages()
+{
+    TiffSpec thumbnail{PHOTOMETRIC_RGB, 3, 8, COMPRESSION_NONE, 0, 5, 3};
+    thumbnail.subfileType = FILETYPE_REDUCEDIMAGE;
+    TiffSpec mask{PHOTOMETRIC_MASK, 1, 1, COMPRESSION_NONE, 0, 37, 23};
+    mask.subfileType = FILETYPE_MASK;
+    TiffSpec first;
+    first.subfileType = FILETYPE_PAGE;
+    TiffSpec second = first;
+    second.width = 9;
+    const QString tiff =
+        writeFile(QStringLiteral("pages.tif"), tiffBytes({thumbnail, first, mask, second, thumbnail}));
+    const QString png = writeFile(QStringLiteral("page.png"), encode(quadrants(8, 8), "png"));
+    const QString thumbnailsOnly =
+        writeFile(QStringLiteral("thumbnail.tif"), tiffBytes(QList<TiffSpec>{thumbnail}));
+    const ImageLoader loader;
+    QCOMPARE(loader.pageCount(tiff), 2);
+    QCOMPARE(loader.pageCount(png), 1);
+    QCOMPARE(loader.pageCount(thumbnailsOnly), 0);
+    QCOMPARE(loader.load(tiff).image, tiffImage([](const int* s) { return qRgb(s[0], s[1], s[2]); }));
+    QCOMPARE(loader.load(tiff, 1).pixelWidth, 9u);
+    const QList<std::tuple<QString, int, QString>> refused{
+        {tiff, 2, QStringLiteral("The file holds 2 pages, so page 3 cannot be loaded.")},
+        {tiff, -1, QStringLiteral("The file holds 2 pages, so page 0 cannot be loaded.")},
+        {png, 1, QStringLiteral("The file holds 1 page, so page 2 cannot be loaded.")},
+        {thumbnailsOnly, 0,
+         QStringLiteral("The file holds no full-resolution image, only thumbnails or masks.")}};
+    for (const auto& [path, page, expected] : refused) {
+        QString message;
+        try {
+            loader.load(path, page);
+        } catch (const ImageLoadException& e) {
+            message = e.message();
+        }
+        QCOMPARE(message, expected);
+    }
 }
 
 void TestImaging::regressionsReplay()
