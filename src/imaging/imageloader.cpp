@@ -60,6 +60,24 @@ Content sniff(const QString& path)
     return Content::Other;
 }
 
+// Refuses what no reader takes, and returns whether the TIFF reader takes the rest.
+bool checkPath(const QString& path)
+{
+    const QString suffix = suffixOf(path);
+    if (suffix != QLatin1String(".tif") && suffix != QLatin1String(".tiff") &&
+        suffix != QLatin1String(".jpg") && suffix != QLatin1String(".jpeg") &&
+        suffix != QLatin1String(".png")) {
+        throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
+    }
+    // Opening a pipe or a device waits for a writer that may never come.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        throw ImageLoadException(
+            QStringLiteral("The path names a folder, pipe or device, not an image file."));
+    }
+    return suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff");
+}
+
 } // namespace
 
 void checkPixelCount(quint64 width, quint64 height)
@@ -101,28 +119,6 @@ void throwNoSuchPage(int pages, int page)
                   .arg(pages)
                   .arg(qint64(page) + 1));
 }
-
-namespace {
-
-// Refuses what no reader takes, and returns whether the TIFF reader takes the rest.
-bool checkPath(const QString& path)
-{
-    const QString suffix = suffixOf(path);
-    if (suffix != QLatin1String(".tif") && suffix != QLatin1String(".tiff") &&
-        suffix != QLatin1String(".jpg") && suffix != QLatin1String(".jpeg") &&
-        suffix != QLatin1String(".png")) {
-        throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
-    }
-    // Opening a pipe or a device waits for a writer that may never come.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        throw ImageLoadException(
-            QStringLiteral("The path names a folder, pipe or device, not an image file."));
-    }
-    return suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff");
-}
-
-} // namespace
 
 PrintableImage ImageLoader::load(const QString& path) const
 {
