@@ -245,7 +245,7 @@ Format readFormat(TIFF* tiff)
     if (format.samples < layout.colorChannels || (photometric == PHOTOMETRIC_YCBCR && format.separate))
         throw ImageLoadException(colorModelMessage());
 
-    if (sampleFormat == SAMPLEFORMAT_INT) {
+    if (sampleFormat == SAMPLEFORMAT_INT || sampleFormat == SAMPLEFORMAT_COMPLEXINT) {
         throw ImageLoadException(QStringLiteral("The TIFF image has signed samples, which Lumetra cannot "
                                                 "print. Use unsigned 8- or 16-bit samples."));
     }
