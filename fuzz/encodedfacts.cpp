@@ -89,8 +89,9 @@ EncodedImageFacts scanJpeg(QByteArrayView data)
             continue;
         if (size - pos < 2)
             return facts;
-        const qsizetype length = bigEndian16(bytes + pos);
-        if (length < 2 || length > size - pos)
+        // Like the decoder, a length below 2 counts as an empty segment.
+        const qsizetype length = qMax<qsizetype>(2, bigEndian16(bytes + pos));
+        if (length > size - pos)
             return facts;
         const uchar* payload = bytes + pos + 2;
         const qsizetype payloadSize = length - 2;

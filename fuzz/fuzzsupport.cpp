@@ -51,7 +51,14 @@ void checkTiffStatements(const QString& path, const PrintableImage& image)
     TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y);
     const bool profile =
         TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &iccSize, &iccData) == 1 && iccSize && iccData;
+    uint32_t subfileType = 0;
+    uint16_t oldSubfileType = 0;
+    TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &subfileType);
+    TIFFGetField(tiff, TIFFTAG_OSUBFILETYPE, &oldSubfileType);
     TIFFClose(tiff);
+    // When the first directory is a thumbnail or a mask, a later one was loaded.
+    if ((subfileType & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) || oldSubfileType == OFILETYPE_REDUCEDIMAGE)
+        return;
     const double scale = unit == RESUNIT_INCH ? 1.0 : unit == RESUNIT_CENTIMETER ? 2.54 : 0.0;
     if (!isFallback(image.dpiX) && image.dpiX != double(x) * scale)
         violation("horizontal resolution neither stated nor 72");

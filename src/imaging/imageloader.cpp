@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <algorithm>
 #include <cmath>
 
 namespace Lumetra {
@@ -60,6 +61,24 @@ Content sniff(const QString& path)
     return Content::Other;
 }
 
+// Refuses what no reader takes, and returns whether the TIFF reader takes the rest.
+bool checkPath(const QString& path)
+{
+    const QString suffix = suffixOf(path);
+    if (suffix != QLatin1String(".tif") && suffix != QLatin1String(".tiff") &&
+        suffix != QLatin1String(".jpg") && suffix != QLatin1String(".jpeg") &&
+        suffix != QLatin1String(".png")) {
+        throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
+    }
+    // Opening a pipe or a device waits for a writer that may never come.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        throw ImageLoadException(
+            QStringLiteral("The path names a folder, pipe or device, not an image file."));
+    }
+    return suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff");
+}
+
 } // namespace
 
 void checkPixelCount(quint64 width, quint64 height)
@@ -89,31 +108,18 @@ double statedDpi(double dotsPerInch)
     return std::isfinite(dotsPerInch) && dotsPerInch > 0.0 ? dotsPerInch : kFallbackDpi;
 }
 
-namespace {
-
-bool isTiffSuffix(const QString& suffix)
+void throwNoSuchPage(int pages, int page)
 {
-    return suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff");
-}
-
-// Refuses what no reader takes; returns the lower-cased suffix.
-QString checkedSuffix(const QString& path)
-{
-    const QString suffix = suffixOf(path);
-    if (!isTiffSuffix(suffix) && suffix != QLatin1String(".jpg") && suffix != QLatin1String(".jpeg") &&
-        suffix != QLatin1String(".png")) {
-        throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
-    }
-    // Opening a pipe or a device waits for a writer that may never come.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
+    if (pages == 0)
         throw ImageLoadException(
-            QStringLiteral("The path names a folder, pipe or device, not an image file."));
-    }
-    return suffix;
+            QStringLiteral("The file holds no full-resolution image, only thumbnails or masks."));
+    throw ImageLoadException(
+        pages == 1
+            ? QStringLiteral("The file holds 1 page, so page %1 cannot be loaded.").arg(qint64(page) + 1)
+            : QStringLiteral("The file holds %1 pages, so page %2 cannot be loaded.")
+                  .arg(pages)
+                  .arg(qint64(page) + 1));
 }
-
-} // namespace
 
 PrintableImage ImageLoader::load(const QString& path) const
 {
@@ -122,16 +128,19 @@ PrintableImage ImageLoader::load(const QString& path) const
 
 int ImageLoader::pageCount(const QString& path) const
 {
-    return isTiffSuffix(checkedSuffix(path)) ? tiffPageCount(path) : 1;
+    if (checkPath(path))
+        return tiffPageCount(path);
+    if (!QFile(path).open(QIODevice::ReadOnly))
+        throw ImageLoadException(unreadableImageMessage());
+    return 1;
 }
 
 PrintableImage ImageLoader::load(const QString& path, int page) const
 {
-    const QString suffix = checkedSuffix(path);
-    if (isTiffSuffix(suffix))
+    if (checkPath(path))
         return loadTiffImage(path, page);
     if (page != 0)
-        throw ImageLoadException(QStringLiteral("The file has no page %1.").arg(page + 1));
+        throwNoSuchPage(1, page);
     switch (sniff(path)) {
     case Content::Png:
         return loadPngImage(path);
@@ -155,7 +164,9 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths) const
     LoadedTargetSet result;
     for (const QString& path : ordered) {
         try {
-            const int count = pageCount(path);
+            // A file without a full-resolution page still takes a place, to be refused with
+            // the loader's own reason below.
+            const int count = std::max(pageCount(path), 1);
             for (int page = 0; page < count; ++page)
                 result.set.pages.append({emptyResult(path), page, count});
         } catch (const ImageLoadException& error) {

@@ -35,11 +35,11 @@ struct LoadedTargetSet
 class ImageLoader
 {
 public:
-    // The file's first page.
     PrintableImage load(const QString& path) const;
-    // A TIFF's full-resolution pages in file order (reduced-resolution copies and masks are not
-    // pages); PNG and JPEG files have one page.
+    // The full-resolution pages of the file, in order: 1 for PNG and JPEG; for a TIFF every directory that is
+    // neither a reduced-resolution copy nor a mask. Throws ImageLoadException like load().
     int pageCount(const QString& path) const;
+    // One page (0-based index among those pages); load(path) is load(path, 0).
     PrintableImage load(const QString& path, int page) const;
     // Every page of the files, in natural order of their names and each file's own page order,
     // decoded and checked one at a time, never two at once; only the first page's pixels are

@@ -181,6 +181,16 @@ bool decode(JpegRead& read, const uchar* data, qsizetype size)
     read.height = info.image_height;
     if (read.width * read.height > kMaxImagePixels)
         return false;
+    // Huffman coding spends at least one bit on every 8 x 8 block of every component,
+    // two in a sequential file. A file too short for the size its header claims would
+    // otherwise get the whole image allocated before the data runs out.
+    if (!info.arith_code) {
+        quint64 blocks = 0;
+        for (int c = 0; c < info.num_components; ++c)
+            blocks += quint64(info.comp_info[c].width_in_blocks) * info.comp_info[c].height_in_blocks;
+        if (quint64(size) * 8 < blocks * (info.progressive_mode ? 1 : 2))
+            return false;
+    }
 
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     QImage::Format format = QImage::Format_RGBX8888;

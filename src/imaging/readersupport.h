@@ -16,6 +16,9 @@ void checkPixelCount(quint64 width, quint64 height);
 // "The file could not be read as an image.": the PNG and JPEG readers' one failure.
 QString unreadableImageMessage();
 
+// Refuses a page beyond the last of a file with pages pages.
+[[noreturn]] void throwNoSuchPage(int pages, int page);
+
 // A result with the path, the file name and the defaults of an image that states nothing.
 PrintableImage emptyResult(const QString& path);
 

@@ -245,7 +245,7 @@ Format readFormat(TIFF* tiff)
     if (format.samples < layout.colorChannels || (photometric == PHOTOMETRIC_YCBCR && format.separate))
         throw ImageLoadException(colorModelMessage());
 
-    if (sampleFormat == SAMPLEFORMAT_INT) {
+    if (sampleFormat == SAMPLEFORMAT_INT || sampleFormat == SAMPLEFORMAT_COMPLEXINT) {
         throw ImageLoadException(QStringLiteral("The TIFF image has signed samples, which Lumetra cannot "
                                                 "print. Use unsigned 8- or 16-bit samples."));
     }
@@ -272,7 +272,36 @@ Format readFormat(TIFF* tiff)
     return format;
 }
 
-TiffHandle openTiffOrThrow(const QString& path, TiffReports& reports)
+// Enough for any real multi-page file; a chain of directories longer than this is not a target.
+constexpr int kMaxDirectories = 4096;
+
+// Writers add reduced-resolution copies (thumbnails) and transparency masks as directories of their own.
+bool isFullResolution(TIFF* tiff)
+{
+    uint32_t type = 0;
+    uint16_t oldType = 0;
+    TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &type);
+    TIFFGetField(tiff, TIFFTAG_OSUBFILETYPE, &oldType);
+    return (type & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) == 0 && oldType != OFILETYPE_REDUCEDIMAGE;
+}
+
+// Walks the directories up to full-resolution page `wanted` (-1: all of them) and leaves
+// the handle there. Returns the number of pages passed, the wanted one included.
+int walkPages(TIFF* tiff, TiffReports& reports, int wanted)
+{
+    int pages = 0;
+    for (int directory = 0; directory < kMaxDirectories; ++directory) {
+        if (isFullResolution(tiff) && pages++ == wanted)
+            return pages;
+        // What counts against a page is what went wrong while reading its own directory.
+        reports.damaged = false;
+        if (!TIFFReadDirectory(tiff))
+            break;
+    }
+    return pages;
+}
+
+TiffHandle openOrThrow(const QString& path, TiffReports& reports)
 {
     TiffHandle handle(openTiff(path, reports));
     if (!handle)
@@ -280,49 +309,26 @@ TiffHandle openTiffOrThrow(const QString& path, TiffReports& reports)
     return handle;
 }
 
-// The directory numbers of the full-resolution images, in file order. Writers store thumbnails
-// (reduced-resolution copies) and masks as directories too; those are never a target's page.
-std::vector<tdir_t> pageDirectories(TIFF* tiff, const TiffReports& reports)
-{
-    std::vector<tdir_t> pages;
-    tdir_t directory = 0;
-    do {
-        uint32_t subfileType = 0;
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_SUBFILETYPE, &subfileType);
-        if ((subfileType & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) == 0)
-            pages.push_back(directory);
-        ++directory;
-    } while (TIFFReadDirectory(tiff));
-    // A broken link to a later directory is damage, not the end of the file.
-    if (reports.damaged)
-        throw ImageLoadException(undecodableMessage());
-    if (pages.empty()) {
-        throw ImageLoadException(
-            QStringLiteral("The TIFF file holds only reduced-resolution copies or masks, "
-                           "not a full-size image."));
-    }
-    return pages;
-}
-
 } // namespace
 
 int ImageLoader::tiffPageCount(const QString& path) const
 {
     TiffReports reports;
-    const TiffHandle handle = openTiffOrThrow(path, reports);
-    return int(pageDirectories(handle.get(), reports).size());
+    const TiffHandle handle = openOrThrow(path, reports);
+    return walkPages(handle.get(), reports, -1);
 }
 
 PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
 {
     TiffReports reports;
-    const TiffHandle handle = openTiffOrThrow(path, reports);
+    const TiffHandle handle = openOrThrow(path, reports);
     TIFF* tiff = handle.get();
-    const std::vector<tdir_t> pages = pageDirectories(tiff, reports);
-    if (page < 0 || size_t(page) >= pages.size())
-        throw ImageLoadException(QStringLiteral("The file has no page %1.").arg(page + 1));
-    if (!TIFFSetDirectory(tiff, pages[size_t(page)]) || reports.damaged)
-        throw ImageLoadException(undecodableMessage());
+    if (page < 0)
+        throwNoSuchPage(walkPages(tiff, reports, -1), page);
+    // Short of the wanted page, the walk has counted every page there is.
+    const int passed = walkPages(tiff, reports, page);
+    if (passed <= page)
+        throwNoSuchPage(passed, page);
 
     uint32_t width = 0;
     uint32_t height = 0;

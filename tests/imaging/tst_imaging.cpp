@@ -85,6 +85,7 @@ struct TiffSpec
     quint16 sampleFormat = SAMPLEFORMAT_UINT;
     quint16 orientation = 0; // 0: tag absent
     bool separate = false;   // one plane per sample
+    quint32 subfileType = 0; // NewSubfileType: bit 0 a reduced-resolution copy, bit 2 a mask
 };
 
 // Samples first to first + count - 1 of each pixel of row y; 16-bit samples are v * 257,
@@ -121,6 +122,8 @@ bool writeDirectory(TIFF* tiff, const TiffSpec& spec)
     if (spec.photometric == PHOTOMETRIC_RGB && spec.samples == 4)
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &spec.extraSample);
     TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, spec.sampleFormat);
+    if (spec.subfileType)
+        TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, spec.subfileType);
     if (spec.orientation)
         TIFFSetField(tiff, TIFFTAG_ORIENTATION, spec.orientation);
     const bool jpeg = spec.compression == COMPRESSION_JPEG;
@@ -170,19 +173,26 @@ bool writeDirectory(TIFF* tiff, const TiffSpec& spec)
 }
 
 // The page is followed by a second one of another size, which the loader must ignore.
-QByteArray tiffBytes(const TiffSpec& spec)
+QByteArray tiffBytes(const QList<TiffSpec>& directories)
 {
     const QString path = writeFile(QStringLiteral("scratch.tif"), QByteArray());
-    TiffSpec secondPage;
-    secondPage.width = 9;
     TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    const bool written = tiff && writeDirectory(tiff, spec) && writeDirectory(tiff, secondPage);
+    bool written = tiff;
+    for (const TiffSpec& spec : directories)
+        written = written && writeDirectory(tiff, spec);
     if (tiff)
         TIFFClose(tiff);
     QFile file(path);
     if (!written || !file.open(QIODevice::ReadOnly))
         qFatal("could not write a TIFF fixture");
     return file.readAll();
+}
+
+QByteArray tiffBytes(const TiffSpec& spec)
+{
+    TiffSpec secondPage;
+    secondPage.width = 9;
+    return tiffBytes({spec, secondPage});
 }
 
 // What a TIFF written by tiffBytes loads as, from the samples of each pixel.
@@ -226,30 +236,24 @@ QString writePages(const QString& description)
 {
     const QString name = description.section(QLatin1Char('='), 0, 0);
     const QStringList pages = description.section(QLatin1Char('='), 1).split(QLatin1Char(','));
-    const QString path = writeFile(name, QByteArray());
     if (name.endsWith(QLatin1String(".png"))) {
         QImage image(pages.first().toInt(), 7, QImage::Format_RGB32);
         image.fill(Qt::gray);
         return writeFile(name, encode(image, "png"));
     }
-    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
-    bool written = tiff != nullptr;
+    QList<TiffSpec> directories;
     for (const QString& page : pages) {
         TiffSpec spec{PHOTOMETRIC_MINISBLACK, 1, 8, COMPRESSION_NONE, 0, page.mid(1).toUInt(), 7};
         if (page.startsWith(QLatin1Char('x'))) {
             spec.compression = COMPRESSION_LZW;
             spec.raw = QByteArray("\x80\x00", 2);
         }
-        const quint32 type = page.startsWith(QLatin1Char('r'))   ? FILETYPE_REDUCEDIMAGE
-                             : page.startsWith(QLatin1Char('m')) ? FILETYPE_MASK
-                                                                 : 0;
-        written = written && TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, type) && writeDirectory(tiff, spec);
+        spec.subfileType = page.startsWith(QLatin1Char('r'))   ? FILETYPE_REDUCEDIMAGE
+                           : page.startsWith(QLatin1Char('m')) ? FILETYPE_MASK
+                                                               : 0;
+        directories << spec;
     }
-    if (tiff)
-        TIFFClose(tiff);
-    if (!written)
-        qFatal("could not write a multi-page TIFF fixture");
-    return path;
+    return writeFile(name, tiffBytes(directories));
 }
 
 QByteArray be32(quint32 v)
@@ -402,6 +406,7 @@ private slots:
     void pixels_data();
     void pixels();
     void nonRegularFiles();
+    void pages();
     void targetSets_data();
     void targetSets();
     void regressionsReplay();
@@ -512,7 +517,7 @@ void TestImaging::outcome_data()
     row("jpeg scan overwritten", "scan.jpg", overwritten, kUnreadableMessage);
     QByteArray claims = jpeg;
     claims.replace(jpeg.indexOf("\xFF\xC0") + 5, 4, be32((17000u << 16) | 17000u));
-    row("jpeg header claims 17000 squared", "claims.jpg", claims, kUnreadableMessage);
+    row("jpeg header claims 17000 squared", "claims.jpg", claims, kUnreadableMessage, noBuffer);
     TiffSpec jpegTiff{PHOTOMETRIC_YCBCR, 3, 8, COMPRESSION_JPEG, 0, 37, 16};
     const QByteArray wholeJpegTiff = tiffBytes(jpegTiff);
     row("tiff jpeg", "jpeg.tif", wholeJpegTiff, kLoaded);
@@ -814,7 +819,7 @@ void TestImaging::targetSets_data()
     row("files and their pages", {u"b.tif=d2,d3"_s, u"a.tif=d1"_s},
         u"a.tif: 1 | b.tif, page 1: 2 | b.tif, page 2: 3"_s);
     row("only thumbnails", {u"thumbs.tif=r5,m5"_s},
-        u"The TIFF file holds only reduced-resolution copies or masks, not a full-size image."_s);
+        u"The file holds no full-resolution image, only thumbnails or masks."_s);
     row("later page damaged", {u"sheet_1.tif=d10"_s, u"sheet_2.tif=d10,x10,d10"_s},
         u"sheet_2.tif, page 2: "_s + kUndecodableMessage);
     row("single page damaged", {u"alone.tif=x10"_s}, kUndecodableMessage);
@@ -872,6 +877,45 @@ void TestImaging::nonRegularFiles()
 #ifndef Q_OS_UNIX
     QSKIP("named pipes exist only on Unix systems; the folder was checked");
 #endif
+}
+
+// Thumbnails and masks are not pages; the pages keep their order.
+void TestImaging::pages()
+{
+    TiffSpec thumbnail{PHOTOMETRIC_RGB, 3, 8, COMPRESSION_NONE, 0, 5, 3};
+    thumbnail.subfileType = FILETYPE_REDUCEDIMAGE;
+    TiffSpec mask{PHOTOMETRIC_MASK, 1, 1, COMPRESSION_NONE, 0, 37, 23};
+    mask.subfileType = FILETYPE_MASK;
+    TiffSpec first;
+    first.subfileType = FILETYPE_PAGE;
+    TiffSpec second = first;
+    second.width = 9;
+    const QString tiff =
+        writeFile(QStringLiteral("pages.tif"), tiffBytes({thumbnail, first, mask, second, thumbnail}));
+    const QString png = writeFile(QStringLiteral("page.png"), encode(quadrants(8, 8), "png"));
+    const QString thumbnailsOnly =
+        writeFile(QStringLiteral("thumbnail.tif"), tiffBytes(QList<TiffSpec>{thumbnail}));
+    const ImageLoader loader;
+    QCOMPARE(loader.pageCount(tiff), 2);
+    QCOMPARE(loader.pageCount(png), 1);
+    QCOMPARE(loader.pageCount(thumbnailsOnly), 0);
+    QCOMPARE(loader.load(tiff).image, tiffImage([](const int* s) { return qRgb(s[0], s[1], s[2]); }));
+    QCOMPARE(loader.load(tiff, 1).pixelWidth, 9u);
+    const QList<std::tuple<QString, int, QString>> refused{
+        {tiff, 2, QStringLiteral("The file holds 2 pages, so page 3 cannot be loaded.")},
+        {tiff, -1, QStringLiteral("The file holds 2 pages, so page 0 cannot be loaded.")},
+        {png, 1, QStringLiteral("The file holds 1 page, so page 2 cannot be loaded.")},
+        {thumbnailsOnly, 0,
+         QStringLiteral("The file holds no full-resolution image, only thumbnails or masks.")}};
+    for (const auto& [path, page, expected] : refused) {
+        QString message;
+        try {
+            loader.load(path, page);
+        } catch (const ImageLoadException& e) {
+            message = e.message();
+        }
+        QCOMPARE(message, expected);
+    }
 }
 
 void TestImaging::regressionsReplay()
