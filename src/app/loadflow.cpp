@@ -159,10 +159,15 @@ void MainWindow::showError(const QString& title, const QString& message)
     m_errorLabel->setText(
         QStringLiteral("<b>%1</b><br>%2").arg(title.toHtmlEscaped(), message.toHtmlEscaped()));
     m_errorLabel->show();
-    // The column may be taller than the window; the message must not sit below its fold.
-    m_inspectorScroll->widget()->layout()->activate();
-    m_inspectorScroll->widget()->resize(
-        m_inspectorScroll->widget()->sizeHint().expandedTo(m_inspectorScroll->viewport()->size()));
+    // The column may be taller than the window; the message must not sit below its fold. The
+    // column is laid out now, as the scroll area would before the next paint, so that the label
+    // has its place to scroll to.
+    QWidget* column = m_inspectorScroll->widget();
+    column->layout()->activate();
+    const QSize viewport = m_inspectorScroll->viewport()->size();
+    const int height =
+        column->hasHeightForWidth() ? column->heightForWidth(viewport.width()) : column->sizeHint().height();
+    column->resize(viewport.width(), qMax(viewport.height(), height));
     m_inspectorScroll->ensureWidgetVisible(m_errorLabel, 0, 0);
 }
 
