@@ -62,11 +62,12 @@ private:
     void updateRecentMenu();
     // inspector.cpp
     QWidget* buildInspector();
-    void applyPaletteColours();
     void updateControls();
     void updatePreview();
     void updateZoomIndicator(double percent);
     void selectAlignment(PrintAlignment alignment);
+    // appearance.cpp
+    void applyPaletteColours();
     // settings.cpp
     void loadPrintSettings();
     void savePrintSettings() const;
