@@ -26,6 +26,7 @@ namespace Lumetra {
 namespace {
 
 const QSize kDefaultWindowSize(1080, 720);
+constexpr int kTitleBarAllowance = 40;
 
 // The platform's own shortcuts first, so that menus show them, then the bare keys.
 QList<QKeySequence> withBareKeys(QList<QKeySequence> standard, std::initializer_list<Qt::Key> bare)
@@ -206,7 +207,11 @@ void MainWindow::buildToolBar()
 void MainWindow::placeWindow()
 {
     create(); // the frame the platform adds is known once the window exists
-    const QMargins frame = windowHandle()->frameMargins();
+    QMargins frame = windowHandle()->frameMargins();
+    // Where a window manager decorates the window only once it is mapped (X11), its frame is not
+    // known yet; room for a title bar is kept free instead.
+    if (frame.isNull())
+        frame.setTop(kTitleBarAllowance);
     const auto inner = [this, frame] { return screen()->availableGeometry().marginsRemoved(frame); };
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter,
                                     kDefaultWindowSize.boundedTo(inner().size()), inner()));
