@@ -7,75 +7,94 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QUrl>
 
 #include <exception>
 
 namespace Lumetra {
 
+namespace {
+
+// What the loader reads, by suffix; the loader itself has the last word.
+const QStringList kTargetSuffixes = {QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("jpg"),
+                                     QStringLiteral("jpeg"), QStringLiteral("png")};
+
+} // namespace
+
 void MainWindow::openImage()
 {
-    const QStringList paths =
-        QFileDialog::getOpenFileNames(this, QStringLiteral("Load target image"), QString(),
-                                      QStringLiteral("Target images (*.tif *.tiff *.jpg *.jpeg *.png)"));
-    if (paths.isEmpty())
-        return;
-    loadTargets(paths);
+    QStringList patterns;
+    for (const QString& suffix : kTargetSuffixes)
+        patterns << QStringLiteral("*.") + suffix;
+    const QStringList recent = recentTargets();
+    const QString folder = recent.isEmpty() ? QString() : QFileInfo(recent.constFirst()).absolutePath();
+    // Several files selected together are the sheets of one target.
+    const QStringList paths = QFileDialog::getOpenFileNames(
+        this, tr("Load target image"), folder, tr("Target images (%1)").arg(patterns.join(QLatin1Char(' '))));
+    openTargets(paths);
 }
 
-void MainWindow::loadCommandLinePath(const QString& path)
+void MainWindow::loadCommandLine(const QStringList& arguments)
 {
-    loadCommandLinePaths({path});
-}
-
-void MainWindow::loadCommandLinePaths(const QStringList& paths)
-{
-    QStringList given;
-    for (const QString& path : paths) {
-        if (!path.trimmed().isEmpty())
-            given << path;
+    QStringList paths;
+    for (const QString& argument : arguments) {
+        if (!argument.trimmed().isEmpty())
+            paths << argument; // untrimmed: a name may really begin with a space
     }
-    if (!given.isEmpty())
-        loadTargets(given);
+    openTargets(paths);
+}
+
+QStringList MainWindow::targetFiles(const QMimeData* data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        const QString path = url.toLocalFile();
+        if (path.isEmpty() || !kTargetSuffixes.contains(QFileInfo(path).suffix(), Qt::CaseInsensitive))
+            return {};
+        paths << path;
+    }
+    return paths;
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls())
+    if (!targetFiles(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (event->mimeData()->hasUrls())
+    if (!targetFiles(event->mimeData()).isEmpty())
         event->acceptProposedAction();
+    else
+        event->ignore();
 }
 
+// The load may ask about a profile; the application the drag came from must not wait for that answer.
 void MainWindow::dropEvent(QDropEvent* event)
 {
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        const QString path = url.toLocalFile();
-        if (!path.isEmpty())
-            paths << path;
-    }
+    const QStringList paths = targetFiles(event->mimeData());
     if (paths.isEmpty())
         return;
-    loadTargets(paths);
     event->acceptProposedAction();
+    QMetaObject::invokeMethod(
+        this, [this, paths] { openTargets(paths); }, Qt::QueuedConnection);
 }
 
-void MainWindow::loadImage(const QString& path)
+// The files are the sheets of one target set; a single file with one page is a single image.
+void MainWindow::openTargets(const QStringList& paths)
 {
-    loadTargets({path});
-}
-
-void MainWindow::loadTargets(const QStringList& paths)
-{
+    if (paths.isEmpty())
+        return;
     try {
         LoadedTargetSet loaded = [&] {
             // Large targets take seconds to decode; the profile question below
@@ -89,15 +108,18 @@ void MainWindow::loadTargets(const QStringList& paths)
         m_set = std::move(loaded.set);
         m_pageShown = 0;
         m_image = std::move(loaded.firstPage);
+        for (const QString& path : paths)
+            rememberTarget(path);
+        updateRecentMenu();
         clearError();
         updateControls();
         updateMetadata();
         updatePreview();
         updatePageNavigation();
     } catch (const ImageLoadException& error) {
-        showError(QStringLiteral("Could not load target image"), error.message());
+        showError(tr("Could not load target image"), error.message());
     } catch (const std::exception& error) {
-        showError(QStringLiteral("Could not load target image"), QString::fromUtf8(error.what()));
+        showError(tr("Could not load target image"), QString::fromUtf8(error.what()));
     }
 }
 
@@ -117,26 +139,23 @@ bool MainWindow::confirmProfileLoad(const TargetSet& set)
 
     QMessageBox box(this);
     box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(QStringLiteral("Embedded ICC profile detected"));
+    box.setWindowTitle(tr("Embedded ICC profile detected"));
     // The profile's description comes from the file and is shown as it stands.
     box.setTextFormat(Qt::PlainText);
     if (set.pages.size() == 1) {
-        box.setText(
-            QStringLiteral("This image contains an embedded ICC profile: %1.").arg(names.constFirst()));
-        box.setInformativeText(
-            QStringLiteral("Lumetra ignores embedded profiles for profiling target output. "
-                           "Continue loading this image, or cancel and choose a different file."));
+        box.setText(tr("This image contains an embedded ICC profile: %1.").arg(names.constFirst()));
+        box.setInformativeText(tr("Lumetra ignores embedded profiles for profiling target output. "
+                                  "Continue loading this image, or cancel and choose a different file."));
     } else {
-        box.setText(QStringLiteral("Pages with an embedded ICC profile: %1 of %2. Profiles: %3.")
+        box.setText(tr("Pages with an embedded ICC profile: %1 of %2. Profiles: %3.")
                         .arg(pagesWithProfile)
                         .arg(set.pages.size())
                         .arg(names.join(QStringLiteral("; "))));
-        box.setInformativeText(
-            QStringLiteral("Lumetra ignores embedded profiles for profiling target output. "
-                           "Continue loading these pages, or cancel and choose different files."));
+        box.setInformativeText(tr("Lumetra ignores embedded profiles for profiling target output. "
+                                  "Continue loading these pages, or cancel and choose different files."));
     }
-    QPushButton* continueButton = box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
-    box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
+    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(continueButton);
     box.exec();
     return box.clickedButton() == continueButton;
@@ -159,6 +178,16 @@ void MainWindow::showError(const QString& title, const QString& message)
     m_errorLabel->setText(
         QStringLiteral("<b>%1</b><br>%2").arg(title.toHtmlEscaped(), message.toHtmlEscaped()));
     m_errorLabel->show();
+    // The column may be taller than the window; the message must not sit below its fold. The
+    // column is laid out now, as the scroll area would before the next paint, so that the label
+    // has its place to scroll to.
+    QWidget* column = m_inspectorScroll->widget();
+    column->layout()->activate();
+    const QSize viewport = m_inspectorScroll->viewport()->size();
+    const int height =
+        column->hasHeightForWidth() ? column->heightForWidth(viewport.width()) : column->sizeHint().height();
+    column->resize(viewport.width(), qMax(viewport.height(), height));
+    m_inspectorScroll->ensureWidgetVisible(m_errorLabel, 0, 0);
 }
 
 void MainWindow::clearError()

@@ -14,7 +14,7 @@ int main(int argc, char** argv)
 
     // Every argument is a page of one target set; loading after show() puts a failure over the
     // visible window.
-    window.loadCommandLinePaths(QCoreApplication::arguments().mid(1));
+    window.loadCommandLine(QCoreApplication::arguments().mid(1));
 
     return QApplication::exec();
 }

@@ -11,12 +11,15 @@
 #include <optional>
 
 class QAction;
+class QCloseEvent;
 class QComboBox;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
 class QLabel;
-class QToolBar;
+class QMenu;
+class QMimeData;
+class QScrollArea;
 class QToolButton;
 
 namespace Lumetra {
@@ -28,37 +31,53 @@ class PreviewWidget;
 // and the flows that tie loading, preview and printing together.
 class MainWindow : public QMainWindow
 {
+    Q_OBJECT
+
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The first command-line argument; blank arguments load nothing.
-    void loadCommandLinePath(const QString& path);
-    // All command-line arguments, as one target set; blank ones are passed over.
-    void loadCommandLinePaths(const QStringList& paths);
+    // The command-line arguments after the program path; blank ones load nothing.
+    void loadCommandLine(const QStringList& arguments);
+    // Every road in (Open dialog, drop, desktop open, command line, Open Recent) ends here.
+    void openTargets(const QStringList& paths);
+
+    // The local files of a drag when every URL is one Lumetra reads, else nothing.
+    static QStringList targetFiles(const QMimeData* data);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     friend class MainWindowProbe;
 
     // mainwindow.cpp
     void buildUi();
+    void buildMenus();
+    void buildToolBar();
+    void placeWindow();
+    void updateRecentMenu();
     // inspector.cpp
     QWidget* buildInspector();
     void updateControls();
     void updatePreview();
     void updateZoomIndicator(double percent);
     void selectAlignment(PrintAlignment alignment);
+    // appearance.cpp
+    void applyPaletteColours();
     // settings.cpp
     void loadPrintSettings();
     void savePrintSettings() const;
+    static QByteArray storedWindowGeometry();
+    static void storeWindowGeometry(const QByteArray& geometry);
+    static QStringList recentTargets();
+    static void rememberTarget(const QString& path);
+    static void clearRecentTargets();
     // loadflow.cpp
-    void loadImage(const QString& path);
-    void loadTargets(const QStringList& paths);
     void openImage();
     bool confirmProfileLoad(const TargetSet& set);
     void applyAutoSettings(const TargetSet& set);
@@ -71,7 +90,7 @@ private:
     void printImage();
     bool confirmPrintCrop(const TargetSet& set);
     // pageflow.cpp
-    void buildPageNavigation(QToolBar* toolBar);
+    void buildPageActions();
     void showPage(int index);
     void updatePageNavigation();
     // about.cpp
@@ -96,6 +115,9 @@ private:
     QAction* m_previousPageAction = nullptr;
     QAction* m_nextPageAction = nullptr;
     QLabel* m_pageLabel = nullptr;
+    QAction* m_quitAction = nullptr;
+    QMenu* m_recentMenu = nullptr;
+    QScrollArea* m_inspectorScroll = nullptr;
     PreviewWidget* m_preview = nullptr;
     QLabel* m_zoomLabel = nullptr;
     QComboBox* m_paperCombo = nullptr;

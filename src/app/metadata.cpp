@@ -6,10 +6,26 @@
 
 namespace Lumetra {
 
+namespace {
+
+// The loader names the colour model in English; the names are shown through the translation.
+QString colorModelName(const QString& model)
+{
+    if (model == QLatin1String("RGB"))
+        return MainWindow::tr("RGB");
+    if (model == QLatin1String("Grayscale"))
+        return MainWindow::tr("Grayscale");
+    if (model == QLatin1String("CMYK"))
+        return MainWindow::tr("CMYK");
+    return model;
+}
+
+} // namespace
+
 void MainWindow::updateMetadata()
 {
     if (!m_image) {
-        m_imageNameLabel->setText(QStringLiteral("No image loaded"));
+        m_imageNameLabel->setText(tr("No image loaded"));
         for (QLabel* label : {m_pixelsLabel, m_dpiLabel, m_printSizeLabel, m_colorModelLabel, m_iccLabel})
             label->clear();
         m_pageCountLabel->hide();
@@ -23,29 +39,29 @@ void MainWindow::updateMetadata()
 
     const bool isSet = m_set.pages.size() > 1;
     m_imageNameLabel->setText(isSet ? m_set.pages.at(m_pageShown).name() : image.fileName);
-    m_pixelsLabel->setText(QStringLiteral("Pixels: %1 x %2").arg(image.pixelWidth).arg(image.pixelHeight));
-    m_dpiLabel->setText(QStringLiteral("DPI: %1 x %2")
-                            .arg(QString::number(image.dpiX, 'f', 2), QString::number(image.dpiY, 'f', 2)));
+    m_pixelsLabel->setText(tr("Pixels: %1 x %2").arg(image.pixelWidth).arg(image.pixelHeight));
+    m_dpiLabel->setText(
+        tr("DPI: %1 x %2").arg(QString::number(image.dpiX, 'f', 2), QString::number(image.dpiY, 'f', 2)));
     m_printSizeLabel->setText(
-        QStringLiteral("Print size: %1 x %2 in / %3 x %4 mm")
+        tr("Print size: %1 x %2 in / %3 x %4 mm")
             .arg(QString::number(inches.width, 'f', 2), QString::number(inches.height, 'f', 2),
                  QString::number(millimeters.width, 'f', 1), QString::number(millimeters.height, 'f', 1)));
-    m_colorModelLabel->setText(QStringLiteral("Color model: %1").arg(image.colorModel));
+    m_colorModelLabel->setText(
+        image.colorModel == QLatin1String("CMYK")
+            ? tr("Color model: %1 (printed as RGB)").arg(colorModelName(image.colorModel))
+            : tr("Color model: %1").arg(colorModelName(image.colorModel)));
 
-    m_iccLabel->setText(image.hasIccProfile
-                            ? QStringLiteral("ICC Profile: %1 (Ignored)").arg(profileName(image))
-                            : QStringLiteral("ICC Profile: none"));
+    m_iccLabel->setText(image.hasIccProfile ? tr("ICC Profile: %1 (Ignored)").arg(profileName(image))
+                                            : tr("ICC Profile: none"));
 
     m_pageCountLabel->setVisible(isSet);
-    m_pageCountLabel->setText(isSet ? QStringLiteral("Pages in set: %1").arg(m_set.pages.size()) : QString());
+    m_pageCountLabel->setText(isSet ? tr("Pages in set: %1").arg(m_set.pages.size()) : QString());
     // Allowed, but worth a look before paper is spent: the pages will not print alike.
     QStringList differences;
     if (const QStringList names = m_set.pagesWithOtherResolution(); !names.isEmpty())
-        differences
-            << QStringLiteral("Resolution differs from page 1: %1").arg(names.join(QStringLiteral(", ")));
+        differences << tr("Resolution differs from page 1: %1").arg(names.join(QStringLiteral(", ")));
     if (const QStringList names = m_set.pagesWithOtherColorModel(); !names.isEmpty())
-        differences
-            << QStringLiteral("Color model differs from page 1: %1").arg(names.join(QStringLiteral(", ")));
+        differences << tr("Color model differs from page 1: %1").arg(names.join(QStringLiteral(", ")));
     m_pageDifferencesLabel->setVisible(!differences.isEmpty());
     m_pageDifferencesLabel->setText(differences.join(QLatin1Char('\n')));
 }
@@ -54,7 +70,7 @@ void MainWindow::updateMetadata()
 QString MainWindow::profileName(const PrintableImage& image)
 {
     const QString description = image.iccProfileDescription.trimmed();
-    return description.isEmpty() ? QStringLiteral("Embedded ICC profile") : description;
+    return description.isEmpty() ? tr("Embedded ICC profile") : description;
 }
 
 } // namespace Lumetra

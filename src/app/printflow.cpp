@@ -28,9 +28,9 @@ void MainWindow::printImage()
                 m_settings);
         }
     } catch (const PrintException& error) {
-        showError(QStringLiteral("Could not print target image"), error.message());
+        showError(tr("Could not print target image"), error.message());
     } catch (const std::exception& error) {
-        showError(QStringLiteral("Could not print target image"), QString::fromUtf8(error.what()));
+        showError(tr("Could not print target image"), QString::fromUtf8(error.what()));
     }
 }
 
@@ -43,30 +43,27 @@ bool MainWindow::confirmPrintCrop(const TargetSet& set)
 
     QMessageBox box(this);
     box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(QStringLiteral("Image will be cropped"));
-    const QString paperText =
-        QStringLiteral("Paper: %1 x %2 in")
-            .arg(QString::number(paper.width, 'f', 2), QString::number(paper.height, 'f', 2));
+    box.setWindowTitle(tr("Image will be cropped"));
+    const QString paperWidth = QString::number(paper.width, 'f', 2);
+    const QString paperHeight = QString::number(paper.height, 'f', 2);
     if (set.pages.size() == 1) {
         const SizeD size =
             rotatedSize(set.pages.constFirst().facts.printSizeInches(), m_settings.rotationDegrees);
-        box.setText(
-            QStringLiteral("The image is larger than the selected paper at its embedded print size."));
-        box.setInformativeText(
-            QStringLiteral("Image: %1 x %2 in\n%3\n\n"
-                           "Continue printing, or cancel and choose a larger paper size.")
-                .arg(QString::number(size.width, 'f', 2), QString::number(size.height, 'f', 2), paperText));
+        box.setText(tr("The image is larger than the selected paper at its embedded print size."));
+        box.setInformativeText(tr("Image: %1 x %2 in\nPaper: %3 x %4 in\n\n"
+                                  "Continue printing, or cancel and choose a larger paper size.")
+                                   .arg(QString::number(size.width, 'f', 2),
+                                        QString::number(size.height, 'f', 2), paperWidth, paperHeight));
     } else {
-        box.setText(QStringLiteral("Pages larger than the selected paper at their embedded print size: "
-                                   "%1 of %2.")
+        box.setText(tr("Pages larger than the selected paper at their embedded print size: %1 of %2.")
                         .arg(tooLarge.size())
                         .arg(set.pages.size()));
-        box.setInformativeText(QStringLiteral("Cropped: %1\n%2\n\n"
-                                              "Continue printing, or cancel and choose a larger paper size.")
-                                   .arg(tooLarge.join(QStringLiteral(", ")), paperText));
+        box.setInformativeText(tr("Cropped: %1\nPaper: %2 x %3 in\n\n"
+                                  "Continue printing, or cancel and choose a larger paper size.")
+                                   .arg(tooLarge.join(QStringLiteral(", ")), paperWidth, paperHeight));
     }
-    QPushButton* continueButton = box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
-    box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
+    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(continueButton);
     box.exec();
     return box.clickedButton() == continueButton;

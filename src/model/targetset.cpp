@@ -2,6 +2,7 @@
 
 #include "papergeometry.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -12,7 +13,9 @@ QString TargetPage::name() const
 {
     if (pagesInFile <= 1)
         return facts.fileName;
-    return QStringLiteral("%1, page %2").arg(facts.fileName).arg(pageIndex + 1);
+    return QCoreApplication::translate("Lumetra::TargetPage", "%1, page %2")
+        .arg(facts.fileName)
+        .arg(pageIndex + 1);
 }
 
 SizeD TargetSet::envelopeInches() const
