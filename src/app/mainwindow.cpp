@@ -49,7 +49,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     updateControls();
     updatePreview();
     updatePageNavigation();
-    new FileOpenRouter(this, [this](const QString& path) { openTargets({path}); });
+    new FileOpenRouter(this, [this](const QStringList& paths) { openTargets(paths); });
 }
 
 MainWindow::~MainWindow() = default;

@@ -694,6 +694,13 @@ private slots:
         QTRY_COMPARE(state(), u"sample-target.tif | DIN A4, Landscape | hidden -"_s);
         QCOMPARE(lines().mid(1, 3), QStringList({u"Pixels: 1950 x 1350"_s, u"DPI: 300.00 x 300.00"_s,
                                                  u"Print size: 6.50 x 4.50 in / 165.1 x 114.3 mm"_s}));
+        // Files opened together arrive one event each and load as one set.
+        QFileOpenEvent second(png(u"opened_2.png"_s, 60, 90, 300));
+        QFileOpenEvent first(png(u"opened_1.png"_s, 60, 90, 300));
+        QCoreApplication::sendEvent(QCoreApplication::instance(), &second);
+        QCoreApplication::sendEvent(QCoreApplication::instance(), &first);
+        QTRY_COMPARE(named<QLabel>("pageLabel")->text(), u"Page 1 of 2"_s);
+        QCOMPARE(lines().first(), u"opened_1.png"_s);
         // Once the window is gone, nothing is routed any more.
         w.reset();
         QCoreApplication::sendEvent(QCoreApplication::instance(), &event);
