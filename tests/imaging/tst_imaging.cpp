@@ -645,7 +645,6 @@ void TestImaging::pixels_data()
     planes.tileSize = 48;
     tiff("tiff rgb8 separate planes tile", planes, "RGB", rgb);
     tiff("tiff gray8", {PHOTOMETRIC_MINISBLACK, 1}, "Grayscale", gray);
-    tiff("tiff gray16", {PHOTOMETRIC_MINISBLACK, 1, 16}, "Grayscale", gray);
     tiff("tiff gray4", {PHOTOMETRIC_MINISBLACK, 1, 4}, "Grayscale", [](const int* s) {
         const int v = (s[0] >> 4) * 255 / 15;
         return qRgb(v, v, v);
@@ -767,10 +766,8 @@ void TestImaging::nonRegularFiles()
     QStringList paths{g_folder + QStringLiteral("/folder.png")};
     QVERIFY(QDir().mkpath(paths.first()));
 #ifdef Q_OS_UNIX
-    for (const char* name : {"/pipe.tif", "/pipe.jpg"}) {
-        paths << g_folder + QLatin1String(name);
-        QCOMPARE(::mkfifo(QFile::encodeName(paths.last()).constData(), 0600), 0);
-    }
+    paths << g_folder + QStringLiteral("/pipe.tif");
+    QCOMPARE(::mkfifo(QFile::encodeName(paths.last()).constData(), 0600), 0);
 #endif
     for (const QString& path : paths) {
         QString message;
