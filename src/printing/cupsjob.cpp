@@ -118,17 +118,16 @@ QMarginsF unprintableMargins(const QString& queue, const QPageLayout& layout)
     const Destination d = connect(queue);
     const QByteArray media = mediaName(layout).toUtf8();
     cups_size_t size{};
-    if (cupsGetDestMediaByName(d.http.get(), d.dest.get(), d.info.get(), media.constData(),
-                               CUPS_MEDIA_FLAGS_BORDERLESS, &size))
-        return {};
+    // Asked for borderless, the scheduler answers with the sheet's smallest margins: none at all
+    // when the queue prints it to the edge.
     if (!cupsGetDestMediaByName(d.http.get(), d.dest.get(), d.info.get(), media.constData(),
-                                CUPS_MEDIA_FLAGS_DEFAULT, &size))
+                                CUPS_MEDIA_FLAGS_BORDERLESS, &size))
         return {};
-    // Hundredths of a millimetre, for the sheet in portrait; a landscape sheet is the portrait one
-    // turned a quarter anticlockwise, so its top edge is the portrait sheet's right edge.
+    // Hundredths of a millimetre, for the sheet in portrait. A landscape page goes onto the portrait
+    // media turned a quarter anticlockwise, so its top edge lies on the media's left edge.
     const QMarginsF portrait(size.left / 100.0, size.top / 100.0, size.right / 100.0, size.bottom / 100.0);
     if (layout.orientation() == QPageLayout::Landscape)
-        return {portrait.top(), portrait.right(), portrait.bottom(), portrait.left()};
+        return {portrait.bottom(), portrait.left(), portrait.top(), portrait.right()};
     return portrait;
 }
 

@@ -3,6 +3,8 @@
 #include "privatecups.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -11,7 +13,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cstring>
 #include <functional>
+#include <optional>
 
 using namespace Lumetra;
 
@@ -50,22 +54,31 @@ PrintSettings settingsFor(int paper, int alignment = 4, int rotation = 0, bool l
     return settings;
 }
 
-// Answers the next print dialog with `action` once it is shown.
+// Answers the next print dialog with `action` once it is shown, and any warning after it with the
+// button `warningButton`, noting the warning's title and informative text.
 struct DialogAnswer
 {
-    explicit DialogAnswer(std::function<void(QPrintDialog*)> action)
+    explicit DialogAnswer(std::function<void(QPrintDialog*)> action,
+                          const QString& warningButton = QStringLiteral("Continue"))
     {
-        QObject::connect(&timer, &QTimer::timeout, [this, action] {
-            if (auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget())) {
-                timer.stop();
+        QObject::connect(&timer, &QTimer::timeout, [this, action, warningButton] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* dialog = qobject_cast<QPrintDialog*>(modal); dialog && !seen) {
                 seen = true;
                 action(dialog);
+            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                warnings << box->windowTitle() + u'|' + box->informativeText();
+                for (QAbstractButton* button : box->buttons()) {
+                    if (button->text() == warningButton)
+                        button->click();
+                }
             }
         });
         timer.start(20);
     }
     QTimer timer;
     bool seen = false;
+    QStringList warnings;
 };
 
 void pressPrint(QPrintDialog* dialog)
@@ -78,6 +91,39 @@ void pressPrint(QPrintDialog* dialog)
     QFAIL("the print dialog has no enabled Print button");
 }
 
+// Where `expected` lies pixel for pixel in `page`, searched within 3 pixels of `near`; null when nowhere.
+std::optional<QPoint> findExact(const QImage& page, const QImage& expected, QPoint near)
+{
+    const QImage want = expected.convertToFormat(QImage::Format_RGB32);
+    const auto rowBytes = size_t(want.width()) * 4;
+    for (int dy = -3; dy <= 3; ++dy) {
+        for (int dx = -3; dx <= 3; ++dx) {
+            const QPoint at = near + QPoint(dx, dy);
+            if (!page.rect().contains(QRect(at, want.size())))
+                continue;
+            int y = 0;
+            while (y < want.height() && std::memcmp(page.constScanLine(at.y() + y) + at.x() * 4,
+                                                    want.constScanLine(y), rowBytes) == 0)
+                ++y;
+            if (y == want.height())
+                return at;
+        }
+    }
+    return std::nullopt;
+}
+
+// Pixels of the page outside `rect` that are not white.
+int marksOutside(const QImage& page, const QRect& rect)
+{
+    int marks = 0;
+    for (int y = 0; y < page.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(page.constScanLine(y));
+        for (int x = 0; x < page.width(); ++x)
+            marks += !rect.contains(x, y) && (line[x] & 0xffffff) != 0xffffff;
+    }
+    return marks;
+}
+
 } // namespace
 
 class TestPrinting : public QObject
@@ -86,6 +132,30 @@ class TestPrinting : public QObject
 
     Testing::PrivateCups m_cups;
     QString m_skip;
+    QString m_deviceSkip;
+
+    // Prints through the device queue, answering the print dialog with `answer`, and returns the
+    // device's pages; the job must be the one the queue completed.
+    QList<QImage> printOnDevice(PrintService& service, const PrintableImage& image,
+                                const PrintSettings& settings,
+                                std::function<void(QPrintDialog*)> answer = pressPrint)
+    {
+        QFile::remove(m_cups.deviceOutput());
+        DialogAnswer dialog(std::move(answer));
+        [&] { QVERIFY(service.print(nullptr, image, settings)); }();
+        if (QTest::currentTestFailed())
+            return {};
+        [&] {
+            QCOMPARE(service.lastJobQueue(), m_cups.deviceQueue());
+            QVERIFY2(m_cups.waitForCompletedJob(m_cups.deviceQueue(), service.lastJobId()),
+                     qPrintable(m_cups.errorLogTail()));
+        }();
+        QString error;
+        const QList<QImage> pages = Testing::readPwgRaster(m_cups.deviceOutput(), &error);
+        if (pages.isEmpty())
+            qWarning("%s", qPrintable(error));
+        return pages;
+    }
 
 private slots:
     void initTestCase()
@@ -93,6 +163,9 @@ private slots:
         // The scheduler must be up before Qt's print support first talks to CUPS.
         if (Testing::popplerToolsAvailable(&m_skip) && !m_cups.start())
             m_skip = QStringLiteral("no private CUPS scheduler: ") + m_cups.errorString();
+        m_deviceSkip = m_skip;
+        if (m_skip.isEmpty() && !m_cups.addDeviceQueue())
+            m_deviceSkip = QStringLiteral("no device queue: ") + m_cups.errorString();
     }
 
     void preparedPrinter()
@@ -308,6 +381,198 @@ private slots:
         QVERIFY2(qMax(qMax(qAbs(off.left()), qAbs(off.top())), qMax(qAbs(off.right()), qAbs(off.bottom()))) <
                      1.5,
                  qPrintable(QDebug::toString(found)));
+    }
+
+    void deviceRaster_data()
+    {
+        QTest::addColumn<int>("paper");
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<int>("dpi");
+        for (const int paper : {0, 1}) {
+            for (const int rotation : {0, 90})
+                QTest::addRow("%s rotation %d", paper ? "A3" : "A4", rotation) << paper << rotation << 300;
+        }
+        QTest::newRow("A4 150 dpi target") << 0 << 0 << 150;
+    }
+    void deviceRaster()
+    {
+        QFETCH(int, paper);
+        QFETCH(int, rotation);
+        QFETCH(int, dpi);
+        if (!m_deviceSkip.isEmpty())
+            QSKIP(qPrintable(m_deviceSkip));
+        // The device queue colour-manages and fits to the page by default; the target must reach its
+        // raster untouched, centred, at its own size.
+        const QImage pixels = chart(dpi == 300 ? 600 : 300, dpi == 300 ? 900 : 450);
+        const PrintSettings settings = settingsFor(paper, 4, rotation);
+        PrintService service;
+        service.setQueueName(m_cups.deviceQueue());
+        const QList<QImage> pages = printOnDevice(service, printable(pixels, dpi), settings);
+        QCOMPARE(pages.size(), 1);
+        const QImage& page = pages.first();
+        const SizeD mm = settings.paper.sizeMillimeters(PrintOrientation::Portrait);
+        QCOMPARE(page.size(), QSize(qRound(mm.width / 25.4 * 300), qRound(mm.height / 25.4 * 300)));
+        // A landscape sheet reaches the printer as its portrait media with the page turned a quarter
+        // anticlockwise; a 150 dpi pixel becomes a 2 x 2 block.
+        const int scale = 300 / dpi;
+        QImage expected = rotatedImage(pixels, rotation ? rotation + 270 : 0);
+        expected = expected.scaled(expected.size() * scale);
+        const QPoint centred((page.width() - expected.width()) / 2, (page.height() - expected.height()) / 2);
+        const std::optional<QPoint> at = findExact(page, expected, centred);
+        QVERIFY2(at, qPrintable(QStringLiteral("not found near (%1, %2)").arg(centred.x()).arg(centred.y())));
+        QCOMPARE(marksOutside(page, QRect(*at, expected.size())), 0);
+    }
+
+    void queueAltersPlainJobs()
+    {
+        if (!m_deviceSkip.isEmpty())
+            QSKIP(qPrintable(m_deviceSkip));
+        // The same document sent without Lumetra's options is fitted and colour-managed by the queue,
+        // so the exact rows above prove the options, not a harmless queue.
+        const QImage pixels = chart(600, 900);
+        PrintService service;
+        service.setQueueName(m_cups.deviceQueue());
+        const QStringList before = m_cups.spooledDocuments();
+        QCOMPARE(printOnDevice(service, printable(pixels, 300), settingsFor(0)).size(), 1);
+        const QString document = m_cups.waitForNewDocument(before);
+        QVERIFY(!document.isEmpty());
+        QFile::remove(m_cups.deviceOutput());
+        QString output;
+        QVERIFY2(m_cups.runTool(QStringLiteral("lp"), {QStringLiteral("-d"), m_cups.deviceQueue(), document},
+                                &output),
+                 qPrintable(m_cups.errorString()));
+        const int job = output.section(u'-', -1).section(u' ', 0, 0).toInt();
+        QVERIFY2(m_cups.waitForCompletedJob(m_cups.deviceQueue(), job), qPrintable(output));
+        const QList<QImage> pages = Testing::readPwgRaster(m_cups.deviceOutput());
+        QCOMPARE(pages.size(), 1);
+        QVERIFY(marksOutside(pages.first(), QRect()) > 0);
+        QVERIFY(!findExact(pages.first(), pixels, QPoint(940, 1304)));
+    }
+
+    void handOverFailures_data()
+    {
+        QTest::addColumn<bool>("deleted");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("refused") << false << "Destination \"lumetra-doomed\" is not accepting jobs.";
+        QTest::newRow("deleted after the dialog") << true << "The printer or class does not exist.";
+    }
+    void handOverFailures()
+    {
+        QFETCH(bool, deleted);
+        QFETCH(QString, reason);
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        const QString queue = QStringLiteral("lumetra-doomed");
+        QVERIFY(m_cups.runTool(QStringLiteral("lpadmin"),
+                               {QStringLiteral("-p"), queue, QStringLiteral("-E"), QStringLiteral("-v"),
+                                QStringLiteral("file:///dev/null")}));
+        if (!deleted)
+            QVERIFY(m_cups.runTool(QStringLiteral("cupsreject"), {queue}));
+        PrintService service;
+        service.setQueueName(queue);
+        QCOMPARE(service.queueName(), queue);
+        DialogAnswer answer([&](QPrintDialog* dialog) {
+            if (deleted)
+                m_cups.runTool(QStringLiteral("lpadmin"), {QStringLiteral("-x"), queue});
+            pressPrint(dialog);
+        });
+        const QStringList before = m_cups.spooledDocuments();
+        QString thrown;
+        try {
+            service.print(nullptr, printable(chart(60, 90), 300), settingsFor(0));
+        } catch (const PrintException& exception) {
+            thrown = exception.message();
+        }
+        if (!deleted)
+            m_cups.runTool(QStringLiteral("lpadmin"), {QStringLiteral("-x"), queue});
+        QCOMPARE(thrown, QStringLiteral("The print job could not be sent to \"%1\": %2").arg(queue, reason));
+        QCOMPARE(service.lastJobId(), 0);
+        QCOMPARE(m_cups.spooledDocuments(), before);
+    }
+
+    void keptPrinter()
+    {
+        if (!m_deviceSkip.isEmpty())
+            QSKIP(qPrintable(m_deviceSkip));
+        // The first dialog is turned to the device queue by hand; the second starts there, and its job
+        // is as exact as the first.
+        QVERIFY(m_cups.setDefaultQueue(m_cups.rawQueue()));
+        PrintService service;
+        const QImage pixels = chart(600, 900);
+        QStringList shownQueues;
+        const auto choose = [&](QPrintDialog* d) {
+            auto* queues = d->findChild<QComboBox*>(QStringLiteral("printers"));
+            QVERIFY(queues);
+            shownQueues << queues->currentText();
+            queues->setCurrentIndex(queues->findText(m_cups.deviceQueue()));
+            pressPrint(d);
+        };
+        for (int i = 0; i < 2; ++i) {
+            const QList<QImage> pages =
+                printOnDevice(service, printable(pixels, 300), settingsFor(0), choose);
+            QCOMPARE(pages.size(), 1);
+            QVERIFY(findExact(pages.first(), pixels, QPoint(940, 1304)));
+        }
+        QCOMPARE(shownQueues, QStringList({m_cups.rawQueue(), m_cups.deviceQueue()}));
+        QCOMPARE(service.queueName(), m_cups.deviceQueue());
+    }
+
+    void marginIntrusion_data()
+    {
+        QTest::addColumn<QSize>("pixels");
+        QTest::addColumn<int>("alignment");
+        QTest::addColumn<bool>("landscape");
+        QTest::addColumn<QMarginsF>("expected");
+        // At 254 dpi ten pixels are one millimetre; the queue cannot print 3 mm at each edge of A4
+        // (210 x 297 mm) and 1, 2, 3 and 4 mm at its left, top, right and bottom in the last rows.
+        QTest::newRow("centred, 3 mm clear") << QSize(2040, 2910) << 4 << false << QMarginsF();
+        QTest::newRow("centred, 0.1 mm into each side")
+            << QSize(2042, 2912) << 4 << false << QMarginsF(0.1, 0.1, 0.1, 0.1);
+        QTest::newRow("top left corner") << QSize(100, 100) << 0 << false << QMarginsF(3, 3, 0, 0);
+        QTest::newRow("larger than the sheet") << QSize(2200, 100) << 4 << false << QMarginsF(3, 0, 3, 0);
+    }
+    void marginIntrusion()
+    {
+        QFETCH(QSize, pixels);
+        QFETCH(int, alignment);
+        QFETCH(bool, landscape);
+        QFETCH(QMarginsF, expected);
+        const QMarginsF got = PrintService::marginIntrusion(
+            QMarginsF(3, 3, 3, 3), printable(QImage(pixels, QImage::Format_RGB32), 254),
+            settingsFor(0, alignment, 0, landscape));
+        const QMarginsF error = got - expected;
+        QVERIFY2(qAbs(error.left()) + qAbs(error.top()) + qAbs(error.right()) + qAbs(error.bottom()) < 1e-6,
+                 qPrintable(QDebug::toString(got)));
+    }
+
+    void marginWarning_data()
+    {
+        QTest::addColumn<int>("alignment");
+        QTest::addColumn<bool>("landscape");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("top left") << 0 << false << "Top: 3.0 mm\nLeft: 3.0 mm";
+        QTest::newRow("bottom right, landscape") << 8 << true << "Bottom: 3.0 mm\nRight: 3.0 mm";
+    }
+    void marginWarning()
+    {
+        QFETCH(int, alignment);
+        QFETCH(bool, landscape);
+        QFETCH(QString, warning);
+        if (!m_deviceSkip.isEmpty())
+            QSKIP(qPrintable(m_deviceSkip));
+        // The device queue cannot print 3 mm at each edge; a target in a corner reaches into two of them.
+        PrintService service;
+        service.setQueueName(m_cups.deviceQueue());
+        DialogAnswer answer(pressPrint, QStringLiteral("Cancel"));
+        const QStringList before = m_cups.spooledDocuments();
+        QVERIFY(
+            !service.print(nullptr, printable(chart(60, 90), 300), settingsFor(0, alignment, 0, landscape)));
+        QCOMPARE(answer.warnings.join(u'/'),
+                 QStringLiteral("Image reaches into the margins|Not printed:\n%1\n\nContinue printing, or "
+                                "cancel and choose another alignment or a larger paper size.")
+                     .arg(warning));
+        QCOMPARE(service.lastJobId(), 0);
+        QCOMPARE(m_cups.spooledDocuments(), before);
     }
 };
 
