@@ -52,6 +52,7 @@ private:
     // settings.cpp
     void loadPrintSettings();
     void savePrintSettings() const;
+    void savePrintQueue();
     // loadflow.cpp
     void loadImage(const QString& path);
     void openImage();

@@ -4,6 +4,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 
 #include <exception>
 
@@ -16,7 +17,13 @@ void MainWindow::printImage()
     if (!confirmPrintCrop(*m_image))
         return;
     try {
-        m_printService.print(this, *m_image, m_settings);
+        if (!m_printService.print(this, *m_image, m_settings))
+            return;
+        savePrintQueue();
+        if (m_printService.lastJobId() > 0)
+            statusBar()->showMessage(tr("Sent to \"%1\" as job %2")
+                                         .arg(m_printService.lastJobQueue())
+                                         .arg(m_printService.lastJobId()));
     } catch (const PrintException& error) {
         showError(QStringLiteral("Could not print target image"), error.message());
     } catch (const std::exception& error) {

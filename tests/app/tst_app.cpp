@@ -5,6 +5,8 @@
 
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
+#include <QStatusBar>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -64,7 +66,8 @@ struct ModalAnswerer
     void poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || steps.isEmpty())
+        // The print's progress answers itself when the job has been handed over.
+        if (!modal || steps.isEmpty() || qobject_cast<QProgressDialog*>(modal))
             return;
         QString note = modal->windowTitle();
         if (qobject_cast<QPrintDialog*>(modal))
@@ -614,6 +617,11 @@ private slots:
         const QSizeF page = Testing::pdfPageSizePoints(document, 1, &problem);
         QCOMPARE(page.toSize(), QSizeF(297 / 25.4 * 72, 420 / 25.4 * 72).toSize());
         QVERIFY(m_cups.jobAttributes(document).contains("Lumetra"));
+        // d00012-001 is job 12; the window names it, and the queue is kept for the next run.
+        const int job = QFileInfo(document).fileName().section(u'-', 0, 0).mid(1).toInt();
+        QCOMPARE(w->statusBar()->currentMessage(),
+                 u"Sent to \"%1\" as job %2"_s.arg(m_cups.rawQueue()).arg(job));
+        QCOMPARE(store().value(u"print/queue"_s).toString(), m_cups.rawQueue());
     }
 
     void failedPrintShowsError()
