@@ -70,13 +70,22 @@ QWidget* MainWindow::buildInspector()
     auto* paperBox = new QGroupBox(QStringLiteral("Paper"));
     auto* paperLayout = new QVBoxLayout(paperBox);
     m_paperCombo = new QComboBox;
-    for (const PaperPreset& preset : paperPresets())
-        m_paperCombo->addItem(preset.name);
+    // Each item carries the sheet's name, its stored identity, whatever text it shows.
+    std::optional<PaperSeries> previousSeries;
+    for (const PaperPreset& preset : allPaperPresets()) {
+        if (previousSeries && *previousSeries != paperSeries(preset))
+            m_paperCombo->insertSeparator(m_paperCombo->count());
+        previousSeries = paperSeries(preset);
+        m_paperCombo->addItem(preset.name, preset.name);
+    }
     paperLayout->addWidget(m_paperCombo);
     connect(m_paperCombo, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0 || m_updatingControls)
             return;
-        m_settings.paper = paperPresets().at(index);
+        const std::optional<PaperPreset> preset = paperPresetNamed(m_paperCombo->itemData(index).toString());
+        if (!preset)
+            return;
+        m_settings.paper = *preset;
         savePrintSettings();
         updatePreview();
     });
@@ -174,13 +183,9 @@ QWidget* MainWindow::buildInspector()
 void MainWindow::updateControls()
 {
     m_updatingControls = true;
-    const QList<PaperPreset> presets = paperPresets();
-    for (int i = 0; i < presets.size(); ++i) {
-        if (presets.at(i).name == m_settings.paper.name) {
-            m_paperCombo->setCurrentIndex(i);
-            break;
-        }
-    }
+    const int paperIndex = m_paperCombo->findData(m_settings.paper.name);
+    if (paperIndex >= 0)
+        m_paperCombo->setCurrentIndex(paperIndex);
     m_orientationCombo->setCurrentIndex(m_settings.orientation == PrintOrientation::Landscape ? 1 : 0);
     m_printAction->setEnabled(m_image.has_value());
     selectAlignment(m_settings.alignment);

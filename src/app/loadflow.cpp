@@ -110,7 +110,8 @@ void MainWindow::applyAutoSettings(const PrintableImage& image)
     m_autoOrientation = orientation;
     m_settings.orientation = orientation;
     m_settings.rotationDegrees = 0;
-    m_settings.paper = smallestFittingPaper(size, orientation);
+    // Within the series of the sheet in use: a Letter user is never moved to DIN A3.
+    m_settings.paper = smallestFittingPaper(size, orientation, paperSeries(m_settings.paper));
 }
 
 void MainWindow::showError(const QString& title, const QString& message)

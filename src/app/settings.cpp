@@ -21,13 +21,8 @@ void MainWindow::loadPrintSettings()
 {
     const QSettings settings(QStringLiteral("Quorvane"), QStringLiteral("Lumetra"));
 
-    const QString paperName = settings.value(kPaperKey).toString();
-    for (const PaperPreset& preset : paperPresets()) {
-        if (preset.name == paperName) {
-            m_settings.paper = preset;
-            break;
-        }
-    }
+    if (const std::optional<PaperPreset> paper = paperPresetNamed(settings.value(kPaperKey).toString()))
+        m_settings.paper = *paper;
 
     const int orientation = settings.value(kOrientationKey, static_cast<int>(m_settings.orientation)).toInt();
     if (static_cast<quint32>(orientation) <= 1)

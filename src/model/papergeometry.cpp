@@ -26,16 +26,82 @@ const AlignmentEntry& alignmentEntry(PrintAlignment alignment)
     return index < 9 ? kAlignments[index] : kAlignments[static_cast<int>(PrintAlignment::Center)];
 }
 
+struct SheetEntry
+{
+    PaperSeries series;
+    const char16_t* name;
+    double widthMillimeters;
+    double heightMillimeters;
+};
+
+// Smallest first within each series; the fit depends on that order. The names are stored in the
+// settings and must never change. The North American sheets are whole inches (or halves), given in
+// millimetres exactly.
+constexpr SheetEntry kSheets[] = {
+    {PaperSeries::Din, u"DIN A4", 210.0, 297.0},
+    {PaperSeries::Din, u"DIN A3", 297.0, 420.0},
+    {PaperSeries::Din, u"DIN A3+", 329.0, 483.0},
+    {PaperSeries::Din, u"DIN A2", 420.0, 594.0},
+    {PaperSeries::NorthAmerican, u"Letter", 215.9, 279.4},
+    {PaperSeries::NorthAmerican, u"Legal", 215.9, 355.6},
+    {PaperSeries::NorthAmerican, u"Tabloid (11 × 17 in)", 279.4, 431.8},
+    {PaperSeries::NorthAmerican, u"Super B (13 × 19 in)", 330.2, 482.6},
+    {PaperSeries::NorthAmerican, u"ANSI C (17 × 22 in)", 431.8, 558.8},
+};
+
+const SheetEntry* sheetNamed(const QString& name)
+{
+    for (const SheetEntry& entry : kSheets) {
+        if (name == QStringView(entry.name))
+            return &entry;
+    }
+    return nullptr;
+}
+
+PaperPreset presetOf(const SheetEntry& entry)
+{
+    return {QString::fromUtf16(entry.name), entry.widthMillimeters, entry.heightMillimeters};
+}
+
 } // namespace
 
 QList<PaperPreset> paperPresets()
 {
-    return {
-        {QStringLiteral("DIN A4"), 210.0, 297.0},
-        {QStringLiteral("DIN A3"), 297.0, 420.0},
-        {QStringLiteral("DIN A3+"), 329.0, 483.0},
-        {QStringLiteral("DIN A2"), 420.0, 594.0},
-    };
+    return paperPresets(PaperSeries::Din);
+}
+
+QList<PaperPreset> paperPresets(PaperSeries series)
+{
+    // A value of no series lists the DIN sheets, so the list is never empty.
+    const PaperSeries wanted =
+        series == PaperSeries::NorthAmerican ? PaperSeries::NorthAmerican : PaperSeries::Din;
+    QList<PaperPreset> presets;
+    for (const SheetEntry& entry : kSheets) {
+        if (entry.series == wanted)
+            presets.append(presetOf(entry));
+    }
+    return presets;
+}
+
+QList<PaperPreset> allPaperPresets()
+{
+    QList<PaperPreset> presets;
+    for (const SheetEntry& entry : kSheets)
+        presets.append(presetOf(entry));
+    return presets;
+}
+
+std::optional<PaperPreset> paperPresetNamed(const QString& name)
+{
+    if (const SheetEntry* entry = sheetNamed(name))
+        return presetOf(*entry);
+    return std::nullopt;
+}
+
+PaperSeries paperSeries(const PaperPreset& paper)
+{
+    const SheetEntry* entry = sheetNamed(paper.name);
+    return entry ? entry->series : PaperSeries::Din;
 }
 
 bool fitsOnPaper(SizeD imageInches, SizeD paperInches)
@@ -46,7 +112,12 @@ bool fitsOnPaper(SizeD imageInches, SizeD paperInches)
 
 PaperPreset smallestFittingPaper(SizeD imageInches, PrintOrientation orientation)
 {
-    const QList<PaperPreset> presets = paperPresets();
+    return smallestFittingPaper(imageInches, orientation, PaperSeries::Din);
+}
+
+PaperPreset smallestFittingPaper(SizeD imageInches, PrintOrientation orientation, PaperSeries series)
+{
+    const QList<PaperPreset> presets = paperPresets(series);
     for (const PaperPreset& preset : presets) {
         if (fitsOnPaper(imageInches, preset.sizeInches(orientation)))
             return preset;

@@ -7,6 +7,8 @@
 #include <QRectF>
 #include <QString>
 
+#include <optional>
+
 namespace Lumetra {
 
 // An image fits a sheet when it is no more than this much larger on either side.
@@ -15,12 +17,27 @@ constexpr double kFitToleranceInches = 0.0001;
 // DIN A4, A3, A3+ and A2, smallest first.
 QList<PaperPreset> paperPresets();
 
+// The sheets of one series, smallest first: DIN as above; Letter, Legal, Tabloid, Super B and ANSI C.
+QList<PaperPreset> paperPresets(PaperSeries series);
+
+// Every sheet: the DIN series, then the North American one, each smallest first.
+QList<PaperPreset> allPaperPresets();
+
+// The sheet of that exact name (the name is the stored identity), if there is one.
+std::optional<PaperPreset> paperPresetNamed(const QString& name);
+
+// The series a sheet belongs to, by its name; a sheet of no series counts as DIN.
+PaperSeries paperSeries(const PaperPreset& paper);
+
 // True when the image size fits within the paper size, allowing kFitToleranceInches.
 // A NaN side never fits.
 bool fitsOnPaper(SizeD imageInches, SizeD paperInches);
 
-// The first preset that holds the image in the given orientation, else the largest.
+// The first DIN preset that holds the image in the given orientation, else the largest.
 PaperPreset smallestFittingPaper(SizeD imageInches, PrintOrientation orientation);
+
+// The same within one series.
+PaperPreset smallestFittingPaper(SizeD imageInches, PrintOrientation orientation, PaperSeries series);
 
 PrintOrientation orientationForImage(SizeD size);
 

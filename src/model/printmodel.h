@@ -37,6 +37,14 @@ constexpr double kMillimetersPerInch = 25.4;
 constexpr double kDipsPerInch = 96.0;
 constexpr double kFallbackDpi = 72.0;
 
+// The families of sheets on offer. A sheet chosen automatically for an image comes from the
+// family of the sheet the user works with.
+enum class PaperSeries : qint32
+{
+    Din = 0,
+    NorthAmerican = 1,
+};
+
 // A named sheet size, stored in portrait (width is the short side).
 struct PaperPreset
 {

@@ -123,7 +123,10 @@ bool PrintService::usesNativeDialog()
 QPageLayout PrintService::pageLayout(const PrintSettings& settings)
 {
     const SizeD portrait = settings.paper.sizeMillimeters(PrintOrientation::Portrait);
-    // ExactMatch keeps the preset's size even when a standard size lies close by.
+    // ExactMatch keeps the preset's size even when a standard size lies close by. A preset that is
+    // exactly a standard sheet gets Qt's standard id, whose key is the media name CUPS and driverless
+    // printers know (A4, Letter, Legal, Tabloid, AnsiC). Qt's own SuperB is another sheet (305 x 487 mm),
+    // so Super B (13 x 19 in) keeps its exact custom size.
     const QPageSize pageSize(QSizeF(portrait.width, portrait.height), QPageSize::Millimeter,
                              settings.paper.name, QPageSize::ExactMatch);
     const QPageLayout::Orientation orientation =

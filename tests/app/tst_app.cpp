@@ -24,15 +24,16 @@ class MainWindowProbe
 public:
     static int rotation(const MainWindow& window) { return window.m_settings.rotationDegrees; }
     static int orientation(const MainWindow& window) { return int(window.m_settings.orientation); }
+    static QString paper(const MainWindow& window) { return window.m_settings.paper.name; }
     static void showError(MainWindow& w, const QString& title, const QString& text)
     {
         w.showError(title, text);
     }
-    // On A4, with the sheet (0 portrait, 1 landscape) and the image turned as given.
-    static bool confirmPrintCrop(MainWindow& w, const PrintableImage& image, int sheet, int degrees)
+    // On the paper, with the sheet (0 portrait, 1 landscape) and the image turned as given.
+    static bool confirmPrintCrop(MainWindow& w, const PaperPreset& paper, const PrintableImage& image,
+                                 int sheet, int degrees)
     {
-        w.m_settings = {paperPresets().first(), static_cast<PrintOrientation>(sheet), w.m_settings.alignment,
-                        degrees};
+        w.m_settings = {paper, static_cast<PrintOrientation>(sheet), w.m_settings.alignment, degrees};
         return w.confirmPrintCrop(image);
     }
 };
@@ -298,7 +299,8 @@ private slots:
         QTest::newRow("nothing stored") << u",,"_s << u"DIN A4, Portrait"_s << 4;
         QTest::newRow("all valid") << u"DIN A3+,1,8"_s << u"DIN A3+, Landscape"_s << 8;
         QTest::newRow("paper in other case") << u"din a3,1,0"_s << u"DIN A4, Landscape"_s << 0;
-        QTest::newRow("unknown paper") << u"Letter,,"_s << u"DIN A4, Portrait"_s << 4;
+        QTest::newRow("unknown paper") << u"Letter size,,"_s << u"DIN A4, Portrait"_s << 4;
+        QTest::newRow("North American paper") << u"Letter,1,2"_s << u"Letter, Landscape"_s << 2;
         QTest::newRow("orientation 2") << u"DIN A3,2,3"_s << u"DIN A3, Portrait"_s << 3;
         QTest::newRow("orientation -1") << u",-1,"_s << u"DIN A4, Portrait"_s << 4;
         QTest::newRow("alignment 9") << u",1,9"_s << u"DIN A4, Landscape"_s << 4;
@@ -316,7 +318,9 @@ private slots:
         const QString before = stored();
         restart();
         QTEST(sheet(), "sheet");
-        QCOMPARE(Probe::orientation(*w), orientation()->currentIndex()); // what prints is what shows
+        // What prints is what shows.
+        QCOMPARE(Probe::orientation(*w), orientation()->currentIndex());
+        QCOMPARE(Probe::paper(*w), paper()->currentText());
         QFETCH(int, alignment);
         QCOMPARE(checked(), QList<int>({alignment}));
         w.reset();
@@ -350,16 +354,48 @@ private slots:
         QCOMPARE(stored(), u"0, 0, DIN A4"_s);
     }
 
+    // Both series in the paper list, DIN first; each choice is stored under its name and read back.
+    void everyPaperRoundTrips()
+    {
+        const QStringList names = u"DIN A4|DIN A3|DIN A3+|DIN A2||Letter|Legal|Tabloid (11 × 17 in)|"
+                                  "Super B (13 × 19 in)|ANSI C (17 × 22 in)"_s.split(u'|');
+        QStringList listed;
+        for (int i = 0; i < paper()->count(); ++i)
+            listed << paper()->itemData(i).toString();
+        QCOMPARE(listed, names);
+        QCOMPARE(paper()->itemText(4), QString()); // the separator between the series
+        for (int i = names.size() - 1; i >= 0; --i) {
+            if (names[i].isEmpty())
+                continue;
+            paper()->setCurrentIndex(i);
+            QCOMPARE(store().value(u"print/paper"_s).toString(), names[i]);
+            restart();
+            QCOMPARE(paper()->currentText(), names[i]);
+            QCOMPARE(Probe::paper(*w), names[i]);
+        }
+    }
+
     void automaticOrientationAndPaper_data()
     {
+        QTest::addColumn<QString>("stored"); // the paper chosen before
         QTest::addColumn<QSize>("pixels");
         QTest::addColumn<double>("dpi");
         QTest::addColumn<QString>("sheet");
+        const QString a3plus = u"DIN A3+"_s, letter = u"Letter"_s;
         QTest::newRow("A4 at 300 dpi, a hair too tall")
-            << QSize(2480, 3508) << 300.0 << u"DIN A3, Portrait"_s;
-        QTest::newRow("12 x 8 inches") << QSize(1200, 800) << 100.0 << u"DIN A3, Landscape"_s;
-        QTest::newRow("square") << QSize(600, 600) << 100.0 << u"DIN A4, Portrait"_s;
-        QTest::newRow("larger than A2") << QSize(2000, 3000) << 100.0 << u"DIN A2, Portrait"_s;
+            << a3plus << QSize(2480, 3508) << 300.0 << u"DIN A3, Portrait"_s;
+        QTest::newRow("12 x 8 inches") << a3plus << QSize(1200, 800) << 100.0 << u"DIN A3, Landscape"_s;
+        QTest::newRow("square") << a3plus << QSize(600, 600) << 100.0 << u"DIN A4, Portrait"_s;
+        QTest::newRow("larger than A2") << a3plus << QSize(2000, 3000) << 100.0 << u"DIN A2, Portrait"_s;
+        // The choice stays within the series of the paper in use.
+        QTest::newRow("Letter target after DIN")
+            << u"DIN A4"_s << QSize(2550, 3300) << 300.0 << u"DIN A3, Portrait"_s;
+        QTest::newRow("Letter target after Letter")
+            << letter << QSize(2550, 3300) << 300.0 << u"Letter, Portrait"_s;
+        QTest::newRow("11 x 17 landscape after Legal")
+            << u"Legal"_s << QSize(1700, 1100) << 100.0 << u"Tabloid (11 × 17 in), Landscape"_s;
+        QTest::newRow("larger than ANSI C")
+            << letter << QSize(1800, 2200) << 100.0 << u"ANSI C (17 × 22 in), Portrait"_s;
     }
 
     void automaticOrientationAndPaper()
@@ -367,7 +403,8 @@ private slots:
         QFETCH(QSize, pixels);
         QFETCH(double, dpi);
         // A stored paper and an earlier image turned by the user give way; the alignment stays.
-        store().setValue(u"print/paper"_s, u"DIN A3+"_s);
+        QFETCH(QString, stored);
+        store().setValue(u"print/paper"_s, stored);
         store().setValue(u"print/alignment"_s, 2);
         restart(png(u"earlier.png"_s, 60, 90, 300));
         orientation()->setCurrentIndex(1);
@@ -375,6 +412,7 @@ private slots:
         QFETCH(QString, sheet);
         QCOMPARE(state(), u"auto.png | "_s + sheet + u" | hidden -"_s);
         QCOMPARE(Probe::rotation(*w), 0);
+        QCOMPARE(Probe::paper(*w), paper()->currentText());
         QCOMPARE(checked(), QList<int>({2}));
     }
 
@@ -570,25 +608,38 @@ private slots:
         QCOMPARE(state(), u"crop.png | DIN A4, Portrait | hidden -"_s);
     }
 
-    // Boundaries of an A4-sized image on A4: just inside and outside the tolerance, turned with the sheet.
+    // Boundaries of a paper-sized image on its paper: just inside and outside the tolerance, turned with
+    // the sheet; the warning names the sheet in use.
     void cropBoundaries()
     {
-        const SizeD a4 = paperPresets().first().sizeInches(PrintOrientation::Portrait);
         struct Row
         {
+            const char16_t* paper;
             double extraWidth, extraHeight;
-            int sheet, degrees; // sheet: 0 portrait, 1 landscape
-            bool warns;
+            int sheet, degrees;      // sheet: 0 portrait, 1 landscape
+            const char16_t* warning; // the paper line of the warning; none when it does not warn
         };
-        for (const Row& row : {Row{0.00009, 0.00009, 0, 0, false}, Row{0.00012, 0, 0, 0, true},
-                               Row{0, 0.00012, 0, 0, true}, Row{0, 0, 1, 90, false}, Row{0, 0, 1, 0, true}}) {
+        const char16_t* a4 = u"Paper: 8.27 x 11.69 in";
+        for (const Row& row :
+             {Row{u"DIN A4", 0.00009, 0.00009, 0, 0, nullptr}, Row{u"DIN A4", 0.00012, 0, 0, 0, a4},
+              Row{u"DIN A4", 0, 0.00012, 0, 0, a4}, Row{u"DIN A4", 0, 0, 1, 90, nullptr},
+              Row{u"DIN A4", 0, 0, 1, 0, u"Paper: 11.69 x 8.27 in"},
+              Row{u"Letter", 0.00009, 0.00009, 0, 0, nullptr},
+              Row{u"Letter", 0, 0.00012, 0, 0, u"Paper: 8.50 x 11.00 in"},
+              Row{u"Super B (13 × 19 in)", 0.00009, 0, 1, 90, nullptr},
+              Row{u"Super B (13 × 19 in)", 0.00012, 0, 1, 90, u"Paper: 19.00 x 13.00 in"}}) {
+            const PaperPreset paper = *paperPresetNamed(QString::fromUtf16(row.paper));
+            const SizeD size = paper.sizeInches(PrintOrientation::Portrait);
             PrintableImage image;
             image.pixelWidth = image.pixelHeight = 10000;
-            image.dpiX = 10000 / (a4.width + row.extraWidth);
-            image.dpiY = 10000 / (a4.height + row.extraHeight);
+            image.dpiX = 10000 / (size.width + row.extraWidth);
+            image.dpiY = 10000 / (size.height + row.extraHeight);
             ModalAnswerer answerer({respond(u"Cancel"_s)});
-            QCOMPARE(Probe::confirmPrintCrop(*w, image, row.sheet, row.degrees), !row.warns);
-            QCOMPARE(answerer.seen.size(), row.warns ? 1 : 0);
+            QCOMPARE(Probe::confirmPrintCrop(*w, paper, image, row.sheet, row.degrees), !row.warning);
+            QCOMPARE(answerer.seen.size(), row.warning ? 1 : 0);
+            if (row.warning)
+                QVERIFY2(answerer.seen.first().contains(QString::fromUtf16(row.warning)),
+                         qPrintable(answerer.seen.first()));
         }
     }
 
@@ -600,22 +651,23 @@ private slots:
         if (!Testing::popplerToolsAvailable(&problem))
             QSKIP(qPrintable(u"poppler tools missing: "_s + problem));
 
-        w->loadCommandLinePath(png(u"to-print.png"_s, 60, 90, 300)); // 0.2 x 0.3 in
-        paper()->setCurrentIndex(1);                                 // DIN A3, chosen by the user
+        // A full-page Letter target after the user chose a North American sheet: no crop warning, and
+        // the whole sheet is the image.
+        paper()->setCurrentIndex(paper()->findText(u"Legal"_s));
+        w->loadCommandLinePath(png(u"to-print.png"_s, 2550, 3300, 300));
         const QStringList before = m_cups.spooledDocuments();
         ModalAnswerer answerer({respond(u"Print"_s)});
         action(u"Print"_s)->trigger();
         QCOMPARE(answerer.seen, QStringList(u"print dialog"_s));
-        QCOMPARE(state(), u"to-print.png | DIN A3, Portrait | hidden -"_s);
+        QCOMPARE(state(), u"to-print.png | Letter, Portrait | hidden -"_s);
 
         const QString document = m_cups.waitForNewDocument(before);
         QVERIFY2(Testing::isPdf(document), qPrintable(m_cups.errorLogTail()));
         const QList<Testing::PdfImageInfo> images = Testing::listPdfImages(document, &problem);
         QVERIFY2(images.size() == 1, qPrintable(problem));
         QCOMPARE(QList<int>({images[0].width, images[0].height, images[0].xPpi, images[0].yPpi}),
-                 QList<int>({60, 90, 300, 300}));
-        const QSizeF page = Testing::pdfPageSizePoints(document, 1, &problem);
-        QCOMPARE(page.toSize(), QSizeF(297 / 25.4 * 72, 420 / 25.4 * 72).toSize());
+                 QList<int>({2550, 3300, 300, 300}));
+        QCOMPARE(Testing::pdfPageSizePoints(document, 1, &problem), QSizeF(612, 792));
         QVERIFY(m_cups.jobAttributes(document).contains("Lumetra"));
         // d00012-001 is job 12; the window names it, and the queue is kept for the next run.
         const int job = QFileInfo(document).fileName().section(u'-', 0, 0).mid(1).toInt();

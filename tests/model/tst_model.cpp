@@ -4,7 +4,6 @@
 
 #include <QtTest>
 
-#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -12,6 +11,9 @@
 using namespace Lumetra;
 
 Q_DECLARE_METATYPE(Lumetra::PrintOrientation)
+Q_DECLARE_METATYPE(Lumetra::PaperSeries)
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -92,21 +94,31 @@ private slots:
         QTest::addColumn<double>("width");
         QTest::addColumn<double>("height");
         QTest::addColumn<PrintOrientation>("orientation");
+        QTest::addColumn<PaperSeries>("series");
         QTest::addColumn<QString>("expected");
         const double a3W = 297.0 / 25.4;
         const double a2H = 594.0 / 25.4;
-        QTest::newRow("exactly A4") << kA4W << kA4H << P << "DIN A4";
-        QTest::newRow("A4 plus the tolerance") << kA4W + 0.0001 << kA4H + 0.0001 << P << "DIN A4";
-        QTest::newRow("A4 just inside the tolerance") << kA4W << kA4H + 0.000099 << P << "DIN A4";
-        QTest::newRow("A4 just outside in height") << kA4W << kA4H + 0.000101 << P << "DIN A3";
-        QTest::newRow("A4 just outside in width") << kA4W + 0.000101 << kA4H << P << "DIN A3";
-        QTest::newRow("2480x3508 at 300 dpi") << 2480.0 / 300 << 3508.0 / 300 << P << "DIN A3";
-        QTest::newRow("A4 landscape in landscape") << kA4H << kA4W << L << "DIN A4";
-        QTest::newRow("A4 portrait in landscape") << kA4W << kA4H << L << "DIN A3";
-        QTest::newRow("12 x 8 landscape") << 12.0 << 8.0 << L << "DIN A3";
-        QTest::newRow("just over A3 width") << a3W + 0.0002 << 1.0 << P << "DIN A3+";
-        QTest::newRow("taller than A2") << 1.0 << a2H + 0.0002 << P << "DIN A2";
-        QTest::newRow("NaN width") << kNaN << 1.0 << P << "DIN A2";
+        constexpr auto D = PaperSeries::Din;
+        constexpr auto N = PaperSeries::NorthAmerican;
+        QTest::newRow("exactly A4") << kA4W << kA4H << P << D << "DIN A4";
+        QTest::newRow("A4 plus the tolerance") << kA4W + 0.0001 << kA4H + 0.0001 << P << D << "DIN A4";
+        QTest::newRow("A4 just inside the tolerance") << kA4W << kA4H + 0.000099 << P << D << "DIN A4";
+        QTest::newRow("A4 just outside in height") << kA4W << kA4H + 0.000101 << P << D << "DIN A3";
+        QTest::newRow("A4 just outside in width") << kA4W + 0.000101 << kA4H << P << D << "DIN A3";
+        QTest::newRow("2480x3508 at 300 dpi") << 2480.0 / 300 << 3508.0 / 300 << P << D << "DIN A3";
+        QTest::newRow("A4 landscape in landscape") << kA4H << kA4W << L << D << "DIN A4";
+        QTest::newRow("A4 portrait in landscape") << kA4W << kA4H << L << D << "DIN A3";
+        QTest::newRow("12 x 8 landscape") << 12.0 << 8.0 << L << D << "DIN A3";
+        QTest::newRow("just over A3 width") << a3W + 0.0002 << 1.0 << P << D << "DIN A3+";
+        QTest::newRow("taller than A2") << 1.0 << a2H + 0.0002 << P << D << "DIN A2";
+        QTest::newRow("NaN width") << kNaN << 1.0 << P << D << "DIN A2";
+        // A full-page Letter target (2550 x 3300 px at 300 dpi) stays in the series of the sheet in use.
+        QTest::newRow("Letter target, DIN") << 2550.0 / 300 << 3300.0 / 300 << P << D << "DIN A3";
+        QTest::newRow("Letter target") << 2550.0 / 300 << 3300.0 / 300 << P << N << "Letter";
+        QTest::newRow("Letter target in landscape") << 3300.0 / 300 << 2550.0 / 300 << L << N << "Letter";
+        QTest::newRow("larger than ANSI C") << 17.0 << 22.001 << P << N << "ANSI C (17 × 22 in)";
+        QTest::newRow("NaN height, North American") << 1.0 << kNaN << P << N << "ANSI C (17 × 22 in)";
+        QTest::newRow("no such series is DIN") << 12.0 << 8.0 << L << PaperSeries(7) << "DIN A3";
     }
 
     void smallestFittingPaper()
@@ -114,15 +126,92 @@ private slots:
         QFETCH(double, width);
         QFETCH(double, height);
         QFETCH(PrintOrientation, orientation);
+        QFETCH(PaperSeries, series);
         QFETCH(QString, expected);
-        const PaperPreset paper = Lumetra::smallestFittingPaper({width, height}, orientation);
+        const PaperPreset paper = Lumetra::smallestFittingPaper({width, height}, orientation, series);
         QCOMPARE(paper.name, expected);
-        // The preset comes back whole, with its own dimensions.
-        const QList<PaperPreset> presets = paperPresets();
-        const auto it = std::find_if(presets.cbegin(), presets.cend(),
-                                     [&](const PaperPreset& p) { return p.name == paper.name; });
-        QCOMPARE(paper.widthMillimeters, it->widthMillimeters);
-        QCOMPARE(paper.heightMillimeters, it->heightMillimeters);
+        if (series == PaperSeries::Din) // the DIN-only form keeps its answer
+            QCOMPARE(Lumetra::smallestFittingPaper({width, height}, orientation).name, expected);
+        // The preset comes back whole, with its own dimensions, and belongs to the series asked for.
+        const std::optional<PaperPreset> named = paperPresetNamed(paper.name);
+        QVERIFY(named);
+        QCOMPARE(paper.widthMillimeters, named->widthMillimeters);
+        QCOMPARE(paper.heightMillimeters, named->heightMillimeters);
+        QCOMPARE(paperSeries(paper), series == PaperSeries::NorthAmerican ? series : PaperSeries::Din);
+    }
+
+    void paperTables()
+    {
+        QStringList all;
+        for (const PaperPreset& preset : allPaperPresets())
+            all << u"%1 %2x%3"_s.arg(preset.name).arg(preset.widthMillimeters).arg(preset.heightMillimeters);
+        QCOMPARE(all,
+                 QStringList({u"DIN A4 210x297"_s, u"DIN A3 297x420"_s, u"DIN A3+ 329x483"_s,
+                              u"DIN A2 420x594"_s, u"Letter 215.9x279.4"_s, u"Legal 215.9x355.6"_s,
+                              u"Tabloid (11 × 17 in) 279.4x431.8"_s, u"Super B (13 × 19 in) 330.2x482.6"_s,
+                              u"ANSI C (17 × 22 in) 431.8x558.8"_s}));
+        const auto names = [](const QList<PaperPreset>& presets) {
+            QStringList list;
+            for (const PaperPreset& preset : presets)
+                list << preset.name;
+            return list;
+        };
+        QCOMPARE(names(paperPresets()), names(allPaperPresets()).mid(0, 4));
+        QCOMPARE(names(paperPresets(PaperSeries::NorthAmerican)), names(allPaperPresets()).mid(4));
+        // Names are identities: exact, whole, case-sensitive.
+        for (const QString& name : {u"letter"_s, u"Tabloid"_s, u"Super B (13 x 19 in)"_s, QString()})
+            QVERIFY2(!paperPresetNamed(name), qPrintable(name));
+        QCOMPARE(paperSeries(*paperPresetNamed(u"Legal"_s)), PaperSeries::NorthAmerican);
+        QCOMPARE(paperSeries(*paperPresetNamed(u"DIN A3+"_s)), PaperSeries::Din);
+        QCOMPARE(paperSeries(PaperPreset{u"Letter "_s, 215.9, 279.4}), PaperSeries::Din);
+        // The North American sheets are whole inches.
+        const SizeD superB = paperPresetNamed(u"Super B (13 × 19 in)"_s)->sizeInches(L);
+        COMPARE_NEAR(superB.width, 19.0);
+        COMPARE_NEAR(superB.height, 13.0);
+    }
+
+    // Every North American sheet on each axis in both orientations: 0.000099 in over still fits,
+    // 0.000101 in over takes the next sheet that holds it.
+    void northAmericanFitBoundaries_data()
+    {
+        QTest::addColumn<QString>("sheet");
+        QTest::addColumn<PrintOrientation>("orientation");
+        QTest::addColumn<bool>("height"); // the axis that grows; false: the width
+        QTest::addColumn<QString>("next");
+        const QString letter = u"Letter"_s, legal = u"Legal"_s, tabloid = u"Tabloid (11 × 17 in)"_s,
+                      superB = u"Super B (13 × 19 in)"_s, ansiC = u"ANSI C (17 × 22 in)"_s;
+        // Per sheet, the next one when it is too wide and when it is too tall, in portrait and landscape.
+        const QString rows[][5] = {{letter, tabloid, legal, legal, tabloid},
+                                   {legal, tabloid, tabloid, tabloid, tabloid},
+                                   {tabloid, superB, superB, superB, superB},
+                                   {superB, ansiC, ansiC, ansiC, ansiC},
+                                   {ansiC, ansiC, ansiC, ansiC, ansiC}}; // nothing larger: the largest
+        for (const auto& row : rows) {
+            for (int i = 0; i < 4; ++i) {
+                const PrintOrientation orientation = i < 2 ? P : L;
+                QTest::addRow("%s %s %s", qPrintable(row[0]), i < 2 ? "portrait" : "landscape",
+                              i % 2 ? "height" : "width")
+                    << row[0] << orientation << bool(i % 2) << row[i + 1];
+            }
+        }
+    }
+
+    void northAmericanFitBoundaries()
+    {
+        QFETCH(QString, sheet);
+        QFETCH(PrintOrientation, orientation);
+        QFETCH(bool, height);
+        QFETCH(QString, next);
+        const SizeD paper = paperPresetNamed(sheet)->sizeInches(orientation);
+        const auto grown = [&](double by) {
+            return height ? SizeD{paper.width + 0.000099, paper.height + by}
+                          : SizeD{paper.width + by, paper.height + 0.000099};
+        };
+        constexpr auto N = PaperSeries::NorthAmerican;
+        QVERIFY(fitsOnPaper(grown(0.000099), paper));
+        QVERIFY(!fitsOnPaper(grown(0.000101), paper));
+        QCOMPARE(Lumetra::smallestFittingPaper(grown(0.000099), orientation, N).name, sheet);
+        QCOMPARE(Lumetra::smallestFittingPaper(grown(0.000101), orientation, N).name, next);
     }
 
     void orientationForImage()
