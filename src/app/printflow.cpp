@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "papergeometry.h"
+#include "previewwidget.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -17,7 +18,8 @@ void MainWindow::printImage()
     if (!confirmPrintCrop(*m_image))
         return;
     try {
-        if (!m_printService.print(this, *m_image, m_settings))
+        // The preview's turned copy is the print's too: a 200-megapixel target is not turned twice.
+        if (!m_printService.print(this, *m_image, m_settings, m_preview->turnedImage()))
             return;
         savePrintQueue();
         if (m_printService.lastJobId() > 0)

@@ -64,6 +64,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
+public:
+    // The held image turned by the settings' rotation, made once per image and
+    // rotation instead of on every paint: turning a large target costs far more
+    // than a frame. The print shares it, so a large target is never turned twice.
+    const QImage& turnedImage();
+
 private:
     void setZoomFactor(double factor, const QPointF& anchor);
     void clampPan();
@@ -71,10 +77,6 @@ private:
     QRectF paperRect() const;
     double fitScale() const;
 
-    // The held image turned by the settings' rotation, made once per image and
-    // rotation instead of on every paint: turning a large target costs far more
-    // than a frame. Empty while nothing has been painted since the last change.
-    const QImage& turnedImage();
     void dropStaleTurnedImage();
 
     PrintSettings m_settings;
