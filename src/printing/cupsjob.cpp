@@ -101,6 +101,22 @@ QString mediaName(const QPageLayout& layout)
     return media ? QString::fromUtf8(media->pwg) : QString();
 }
 
+QStringList keptDriverOptions(const QStringList& previous, const QStringList& chosen)
+{
+    QStringList names;
+    for (qsizetype i = 0; i + 1 < chosen.size(); i += 2)
+        names << chosen.at(i);
+    QStringList kept = chosen;
+    for (qsizetype i = 0; i + 1 < previous.size(); i += 2) {
+        const QString& name = previous.at(i);
+        if (names.contains(name) || name.startsWith(QLatin1String("job-")) ||
+            name.startsWith(QLatin1String("page-")) || name.startsWith(QLatin1String("number-up")))
+            continue;
+        kept << name << previous.at(i + 1);
+    }
+    return kept;
+}
+
 JobOptions jobOptions(const QStringList& userOptions, int copies, const QPageLayout& layout)
 {
     JobOptions options;

@@ -21,6 +21,13 @@ JobOptions pinnedJobOptions();
 // size named by its millimetres. Media names are portrait; the orientation does not change them.
 QString mediaName(const QPageLayout& layout);
 
+// The dialog's options for this print with the driver options of the previous print to the same
+// queue carried over where this dialog sets none. Qt's dialog starts every time from the driver's
+// defaults and writes only the driver options that differ from them, so without this a series of
+// prints would lose its paper type and quality after the first sheet. Job-level settings (banner
+// pages, hold, page set, pages per sheet) are never carried over.
+QStringList keptDriverOptions(const QStringList& previous, const QStringList& chosen);
+
 // The options a job carries: the user's own (name/value pairs as the print dialog keeps them),
 // copies, the sheet's media, then the pinned options.
 JobOptions jobOptions(const QStringList& userOptions, int copies, const QPageLayout& layout);

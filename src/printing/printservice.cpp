@@ -239,8 +239,12 @@ bool PrintService::spool(QWidget* parent, const PrintableImage& image, const Pri
         if (!intrusion.isNull() && !confirmMargins(parent, intrusion))
             return false;
         // The options the dialog and its Properties page keep on Qt's CUPS engine, as name/value pairs.
-        const QStringList userOptions =
+        QStringList userOptions =
             printer.printEngine()->property(QPrintEngine::PrintEnginePropertyKey(0xfe00)).toStringList();
+        if (queue == m_keptOptionsQueue)
+            userOptions = keptDriverOptions(m_keptOptions, userOptions);
+        m_keptOptionsQueue = queue;
+        m_keptOptions = userOptions;
         options = jobOptions(userOptions, printer.copyCount(), layout);
     }
     const QTemporaryDir spoolDir;

@@ -91,6 +91,9 @@ private:
                const QImage& turnedPixels);
 
     std::unique_ptr<QPrinter> m_printer;
+    // The dialog options of the last job and its queue, so that the next sheet keeps the driver settings.
+    QString m_keptOptionsQueue;
+    QStringList m_keptOptions;
     QString m_lastJobQueue;
     int m_lastJobId = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPrintDialog>
@@ -101,6 +102,25 @@ void pressPrint(QPrintDialog* dialog)
     }
     dialog->reject(); // so that print() returns instead of waiting for ever
     QFAIL("the print dialog has no enabled Print button");
+}
+
+// Opens the dialog's Properties, lets `change` work on them, confirms them, then prints.
+void pressPrintAfterProperties(QPrintDialog* dialog, const std::function<void(QWidget*)>& change)
+{
+    auto* properties = dialog->findChild<QPushButton*>(QStringLiteral("properties"));
+    QVERIFY(properties);
+    auto* timer = new QTimer(dialog);
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == dialog)
+            return;
+        timer->stop();
+        change(modal);
+        modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    timer->start(20);
+    properties->click(); // returns once the Properties are confirmed
+    pressPrint(dialog);
 }
 
 // Where `expected` lies pixel for pixel in `page`, searched within 3 pixels of `near`; null when nowhere.
@@ -511,30 +531,56 @@ private slots:
         QCOMPARE(m_cups.spooledDocuments(), before);
     }
 
-    void keptPrinter()
+    void keptPrinterAndOptions()
     {
         if (!m_deviceSkip.isEmpty())
             QSKIP(qPrintable(m_deviceSkip));
-        // The first dialog is turned to the device queue by hand; the second starts there, and its job
-        // is as exact as the first.
+        // The first dialog is turned to the device queue by hand, and its Properties ask for four pages
+        // per sheet (which would shrink the target) and high quality. The second dialog starts on that
+        // queue and is accepted as it opens: the quality stays, the page stays exact.
         QVERIFY(m_cups.setDefaultQueue(m_cups.rawQueue()));
         PrintService service;
         const QImage pixels = chart(600, 900);
-        QStringList shownQueues;
-        const auto choose = [&](QPrintDialog* d) {
+        QStringList shown;
+        const auto first = [&](QPrintDialog* d) {
             auto* queues = d->findChild<QComboBox*>(QStringLiteral("printers"));
             QVERIFY(queues);
-            shownQueues << queues->currentText();
+            shown << queues->currentText();
             queues->setCurrentIndex(queues->findText(m_cups.deviceQueue()));
+            pressPrintAfterProperties(d, [&](QWidget* properties) {
+                for (QComboBox* combo : properties->findChildren<QComboBox*>()) {
+                    if (combo->objectName() == QStringLiteral("pagesPerSheetCombo"))
+                        combo->setCurrentIndex(combo->findText(QStringLiteral("4"), Qt::MatchStartsWith));
+                    else if (combo->findText(QStringLiteral("High")) >= 0)
+                        combo->setCurrentIndex(combo->findText(QStringLiteral("High")));
+                    else
+                        continue;
+                    shown << combo->currentText();
+                }
+            });
+        };
+        const auto second = [&](QPrintDialog* d) {
+            shown << d->findChild<QComboBox*>(QStringLiteral("printers"))->currentText();
             pressPrint(d);
         };
-        for (int i = 0; i < 2; ++i) {
+        QByteArray quality;
+        for (const auto& answer :
+             {std::function<void(QPrintDialog*)>(first), std::function<void(QPrintDialog*)>(second)}) {
+            const QStringList before = m_cups.spooledDocuments();
             const QList<QImage> pages =
-                printOnDevice(service, printable(pixels, 300), settingsFor(0), choose);
+                printOnDevice(service, printable(pixels, 300), settingsFor(0), answer);
             QCOMPARE(pages.size(), 1);
             QVERIFY(findExact(pages.first(), pixels, QPoint(940, 1304)));
+            const QByteArray job = m_cups.jobAttributes(m_cups.waitForNewDocument(before));
+            quality += job.contains(QByteArray("PrintQuality\0\x01"
+                                               "5",
+                                               15))
+                           ? "high "
+                           : "default ";
         }
-        QCOMPARE(shownQueues, QStringList({m_cups.rawQueue(), m_cups.deviceQueue()}));
+        QCOMPARE(shown, QStringList({m_cups.rawQueue(), QStringLiteral("High"), QStringLiteral("4 (2x2)"),
+                                     m_cups.deviceQueue()}));
+        QCOMPARE(quality, QByteArray("high high "));
         QCOMPARE(service.queueName(), m_cups.deviceQueue());
     }
 
