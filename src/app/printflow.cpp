@@ -22,6 +22,8 @@ void MainWindow::printImage()
         if (!m_printService.print(this, *m_image, m_settings, m_preview->turnedImage()))
             return;
         savePrintQueue();
+        // The dialog may have moved to another queue, with other margins.
+        m_preview->setUnprintableMargins(m_printService.unprintableMargins(m_settings));
         if (m_printService.lastJobId() > 0)
             statusBar()->showMessage(tr("Sent to \"%1\" as job %2")
                                          .arg(m_printService.lastJobQueue())

@@ -3,6 +3,7 @@
 #include "printmodel.h"
 
 #include <QImage>
+#include <QMarginsF>
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
@@ -40,6 +41,9 @@ public:
 
     void setSettings(PrintSettings settings);
     void setImage(std::optional<PrintableImage> image);
+    // The printer's unprintable margins for the shown sheet in millimetres, outlined on the sheet;
+    // null when unknown or when the sheet prints to the edge.
+    void setUnprintableMargins(const QMarginsF& millimetres);
 
     double zoomPercent() const;
     bool zoomEnabled() const;
@@ -87,6 +91,7 @@ private:
     bool m_panning = false;
     bool m_lastZoomEnabled = false;
 
+    QMarginsF m_unprintableMm;
     QImage m_turnedImage;
     qint64 m_turnedImageKey = 0;
     int m_turnedImageDegrees = 0;

@@ -68,6 +68,25 @@ void PrintService::setQueueName(const QString& queue)
         printer().setPrinterName(queue);
 }
 
+QMarginsF PrintService::unprintableMargins(const PrintSettings& settings) const
+{
+#ifdef LUMETRA_CUPS_SUBMISSION
+    if (m_printer && m_printer->outputFormat() == QPrinter::PdfFormat)
+        return {};
+    const QString queue = m_printer ? m_printer->printerName() : QPrinterInfo::defaultPrinterName();
+    if (queue.isEmpty())
+        return {};
+    try {
+        return Lumetra::unprintableMargins(queue, pageLayout(settings));
+    } catch (const PrintException&) {
+        return {}; // a queue that has gone shows no printable area; printing will say why
+    }
+#else
+    Q_UNUSED(settings);
+    return {};
+#endif
+}
+
 QMarginsF PrintService::marginIntrusion(const QMarginsF& unprintableMm, const PrintableImage& image,
                                         const PrintSettings& settings)
 {
@@ -235,7 +254,8 @@ bool PrintService::spool(QWidget* parent, const PrintableImage& image, const Pri
     const QString queue = printer.printerName();
     JobOptions options;
     if (!toFile) {
-        const QMarginsF intrusion = marginIntrusion(unprintableMargins(queue, layout), image, settings);
+        const QMarginsF intrusion =
+            marginIntrusion(Lumetra::unprintableMargins(queue, layout), image, settings);
         if (!intrusion.isNull() && !confirmMargins(parent, intrusion))
             return false;
         // The options the dialog and its Properties page keep on Qt's CUPS engine, as name/value pairs.

@@ -52,6 +52,11 @@ public:
     QString lastJobQueue() const { return m_lastJobQueue; }
     int lastJobId() const { return m_lastJobId; }
 
+    // What the queue the next print starts on cannot print at each edge of the settings' sheet, in
+    // millimetres; null where that is unknown, where the queue prints the sheet to the edge, and where
+    // the platform's own print system decides.
+    QMarginsF unprintableMargins(const PrintSettings& settings) const;
+
     // The printer kept between prints (created on first use).
     QPrinter& printer();
 

@@ -617,8 +617,10 @@ private slots:
         QTest::addColumn<int>("alignment");
         QTest::addColumn<bool>("landscape");
         QTest::addColumn<QString>("warning");
-        QTest::newRow("top left") << 0 << false << "Top: 3.0 mm\nLeft: 3.0 mm";
-        QTest::newRow("bottom right, landscape") << 8 << true << "Bottom: 3.0 mm\nRight: 3.0 mm";
+        // A landscape sheet lies on the portrait media turned anticlockwise: its bottom edge is the
+        // media's right edge (5 mm), its right edge the media's top (6 mm).
+        QTest::newRow("top left") << 0 << false << "Top: 6.0 mm\nLeft: 3.0 mm";
+        QTest::newRow("bottom right, landscape") << 8 << true << "Bottom: 5.0 mm\nRight: 6.0 mm";
     }
     void marginWarning()
     {
@@ -627,9 +629,14 @@ private slots:
         QFETCH(QString, warning);
         if (!m_deviceSkip.isEmpty())
             QSKIP(qPrintable(m_deviceSkip));
-        // The device queue cannot print 3 mm at each edge; a target in a corner reaches into two of them.
+        // The device queue cannot print 3 to 6 mm at the edges; a target in a corner reaches into two of
+        // them. The outline in the preview comes from the same margins.
         PrintService service;
+        service.setQueueName(m_cups.rawQueue());
+        QCOMPARE(service.unprintableMargins(settingsFor(0)), QMarginsF()); // a raw queue tells none
         service.setQueueName(m_cups.deviceQueue());
+        QCOMPARE(service.unprintableMargins(settingsFor(0, alignment, 0, landscape)),
+                 landscape ? QMarginsF(4, 3, 6, 5) : QMarginsF(3, 6, 5, 4));
         DialogAnswer answer(pressPrint, QStringLiteral("Cancel"));
         const QStringList before = m_cups.spooledDocuments();
         QVERIFY(

@@ -173,21 +173,24 @@ bool PrivateCups::addDeviceQueue()
     if (!ppdFile.open(QIODevice::ReadOnly))
         return (m_error = u"the scheduler wrote no PPD for %1"_s.arg(queue)), false;
     QString ppd = QString::fromUtf8(ppdFile.readAll());
-    // 3 mm on every side, in points.
-    const double margin = 3 / 25.4 * 72;
+    // 3, 4, 5 and 6 mm at the left, bottom, right and top edges, in points: no two sides alike, so a
+    // side mistaken for another shows.
+    const double pt = 72 / 25.4, left = 3 * pt, bottom = 4 * pt, right = 5 * pt, top = 6 * pt;
     static const QRegularExpression area(u"^(\\*ImageableArea [^:]+: )\"0 0 ([0-9.]+) ([0-9.]+)\""_s,
                                          QRegularExpression::MultilineOption);
     QString edited;
     qsizetype from = 0;
     for (const QRegularExpressionMatch& m : area.globalMatch(ppd)) {
-        edited += ppd.mid(from, m.capturedStart() - from) + u"%1\"%2 %2 %3 %4\""_s.arg(m.captured(1))
-                                                                .arg(margin)
-                                                                .arg(m.captured(2).toDouble() - margin)
-                                                                .arg(m.captured(3).toDouble() - margin);
+        edited += ppd.mid(from, m.capturedStart() - from) + u"%1\"%2 %3 %4 %5\""_s.arg(m.captured(1))
+                                                                .arg(left)
+                                                                .arg(bottom)
+                                                                .arg(m.captured(2).toDouble() - right)
+                                                                .arg(m.captured(3).toDouble() - top);
         from = m.capturedEnd();
     }
     ppd = edited + ppd.mid(from);
-    ppd.replace(u"*HWMargins: 0 0 0 0"_s, u"*HWMargins: %1 %1 %1 %1"_s.arg(margin));
+    ppd.replace(u"*HWMargins: 0 0 0 0"_s,
+                u"*HWMargins: %1 %2 %3 %4"_s.arg(left).arg(bottom).arg(right).arg(top));
     ppd.replace(u"*DefaultResolution: 600dpi"_s, u"*DefaultResolution: 300dpi"_s);
     ppd.replace(u"*DefaultPwgRasterDocumentType: Rgb_8"_s, u"*DefaultPwgRasterDocumentType: SRgb_8"_s);
     ppd.replace(u"*DefaultPageSize: Letter"_s, u"*DefaultPageSize: A4"_s);

@@ -10,8 +10,9 @@
 // killed with the test process, however that ends.
 //
 // addDeviceQueue() adds a queue built like a driverless printer: cups-filters' PWG raster driver at
-// 300 dpi, 8-bit sRGB, 3 mm hardware margins, a printer profile that swaps red and green, a
-// fit-to-page default, and a file as its device, so that the raster the printer would get can be read.
+// 300 dpi, 8-bit sRGB, hardware margins (3, 4, 5, 6 mm left, bottom, right, top), a printer profile that
+// swaps red and green, a fit-to-page default, and a file as its device, so that the raster the printer would
+// get can be read.
 //
 // The pdf helpers run poppler's tools; on failure they return empty results and fill *error.
 
