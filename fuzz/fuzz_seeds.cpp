@@ -23,6 +23,7 @@ struct TiffSeed
     uint16_t photometric;
     uint16_t compression;
     bool tiled;
+    bool separate = false;
 };
 
 bool writeTiffSeed(const QString& path, const TiffSeed& seed, const QByteArray& icc)
@@ -38,13 +39,16 @@ bool writeTiffSeed(const QString& path, const TiffSeed& seed, const QByteArray& 
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, seed.bits);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, seed.photometric);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, seed.compression);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, seed.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    const bool jpeg = seed.compression == COMPRESSION_JPEG;
+    if (jpeg)
+        TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
     TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 118.11);
     TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 118.11);
     if (!icc.isEmpty())
         TIFFSetField(tiff, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.constData());
-    const size_t rowBytes = (size_t(width) * seed.samples * seed.bits + 7) / 8;
+    const size_t rowBytes = size_t(TIFFScanlineSize(tiff));
     bool ok = true;
     if (seed.tiled) {
         TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
@@ -54,12 +58,14 @@ bool writeTiffSeed(const QString& path, const TiffSeed& seed, const QByteArray& 
             tile[i] = uchar(i * 29 + 7);
         ok = TIFFWriteTile(tiff, tile.data(), 0, 0, 0, 0) >= 0;
     } else {
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 2);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, jpeg ? 16 : 2);
         std::vector<uchar> row(rowBytes);
-        for (uint32_t y = 0; ok && y < height; ++y) {
-            for (size_t i = 0; i < row.size(); ++i)
-                row[i] = uchar(i * 29 + y * 13);
-            ok = TIFFWriteScanline(tiff, row.data(), y, 0) >= 0;
+        for (uint16_t plane = 0; plane < (seed.separate ? seed.samples : 1); ++plane) {
+            for (uint32_t y = 0; ok && y < height; ++y) {
+                for (size_t i = 0; i < row.size(); ++i)
+                    row[i] = uchar(i * 29 + y * 13 + plane);
+                ok = TIFFWriteScanline(tiff, row.data(), y, plane) >= 0;
+            }
         }
     }
     ok = ok && TIFFWriteDirectory(tiff);
@@ -96,6 +102,10 @@ int main(int argc, char** argv)
         {"gray8-lzw", 1, 8, PHOTOMETRIC_MINISBLACK, COMPRESSION_LZW, false},
         {"gray1-fax4", 1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_CCITTFAX4, false},
         {"cmyk8-lzw-tiled", 4, 8, PHOTOMETRIC_SEPARATED, COMPRESSION_LZW, true},
+        {"cmyk16-deflate", 4, 16, PHOTOMETRIC_SEPARATED, COMPRESSION_ADOBE_DEFLATE, false},
+        {"rgb8-jpeg", 3, 8, PHOTOMETRIC_YCBCR, COMPRESSION_JPEG, false},
+        {"rgb8-lzw-planes", 3, 8, PHOTOMETRIC_RGB, COMPRESSION_LZW, false, true},
+        {"gray4-packbits", 1, 4, PHOTOMETRIC_MINISBLACK, COMPRESSION_PACKBITS, false},
     };
     bool ok = true;
     for (const TiffSeed& seed : tiffSeeds) {

@@ -1,5 +1,6 @@
 #include "fuzzsupport.h"
 
+#include "encodedfacts.h"
 #include "imageloader.h"
 
 #include <QColorSpace>
@@ -27,6 +28,62 @@ void quietMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
 {
     std::fprintf(stderr, "invariant violated: %s\n", what);
     std::abort();
+}
+
+bool isFallback(double dpi)
+{
+    return dpi == kFallbackDpi;
+}
+
+// What the first TIFF directory states, read by libtiff directly.
+void checkTiffStatements(const QString& path, const PrintableImage& image)
+{
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tiff)
+        violation("a TIFF loaded that libtiff cannot open");
+    uint16_t unit = RESUNIT_INCH;
+    float x = 0;
+    float y = 0;
+    uint32_t iccSize = 0;
+    void* iccData = nullptr;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
+    TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x);
+    TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y);
+    const bool profile =
+        TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &iccSize, &iccData) == 1 && iccSize && iccData;
+    uint32_t subfileType = 0;
+    uint16_t oldSubfileType = 0;
+    TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &subfileType);
+    TIFFGetField(tiff, TIFFTAG_OSUBFILETYPE, &oldSubfileType);
+    TIFFClose(tiff);
+    // When the first directory is a thumbnail or a mask, a later one was loaded.
+    if ((subfileType & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) || oldSubfileType == OFILETYPE_REDUCEDIMAGE)
+        return;
+    const double scale = unit == RESUNIT_INCH ? 1.0 : unit == RESUNIT_CENTIMETER ? 2.54 : 0.0;
+    if (!isFallback(image.dpiX) && image.dpiX != double(x) * scale)
+        violation("horizontal resolution neither stated nor 72");
+    if (!isFallback(image.dpiY) && image.dpiY != double(y) * scale)
+        violation("vertical resolution neither stated nor 72");
+    if (image.hasIccProfile != profile)
+        violation("profile flag differs from the ICC profile tag");
+}
+
+// PNG and JPEG against an independent scan of their structure; other formats state nothing.
+void checkEncodedStatements(QByteArrayView bytes, const PrintableImage& image)
+{
+    const bool png = bytes.startsWith(QByteArrayView("\x89PNG\r\n\x1A\n", 8));
+    const bool jpeg = bytes.startsWith(QByteArrayView("\xFF\xD8\xFF", 3));
+    const EncodedImageFacts facts = png ? scanPng(bytes) : jpeg ? scanJpeg(bytes) : EncodedImageFacts();
+    if (!isFallback(image.dpiX) && !facts.statesResolutionX && !facts.carriesExif)
+        violation("horizontal resolution the file does not state");
+    if (!isFallback(image.dpiY) && !facts.statesResolutionY && !facts.carriesExif)
+        violation("vertical resolution the file does not state");
+    if (image.hasIccProfile && !facts.embedsIccProfile)
+        violation("profile reported that the file does not carry");
+    if (png || jpeg) {
+        if (!facts.complete)
+            violation("a file without its end marker loaded");
+    }
 }
 
 } // namespace
@@ -77,6 +134,10 @@ void loadFuzzInput(const uint8_t* data, size_t size, const char* suffix)
             violation("colour space left on the image");
         if (!image.hasIccProfile && !image.iccProfileDescription.isEmpty())
             violation("profile description without a profile");
+        if (QLatin1String(suffix) == QLatin1String(".tif"))
+            checkTiffStatements(path, image);
+        else
+            checkEncodedStatements(QByteArrayView(data, qsizetype(size)), image);
     } catch (const ImageLoadException& e) {
         if (e.message().isEmpty())
             violation("empty failure message");

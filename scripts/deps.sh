@@ -10,10 +10,10 @@ want_tests=0
 case "$(uname -s)" in
 Linux)
     if ! command -v apt-get >/dev/null 2>&1; then
-        echo "deps: this Linux has no apt-get; install a C++17 compiler, CMake >= 3.21, Qt 6 (Widgets, PrintSupport, Svg), libtiff and libcups by hand." >&2
+        echo "deps: this Linux has no apt-get; install a C++17 compiler, CMake >= 3.21, Qt 6 (Widgets, PrintSupport, Svg), libtiff, libpng, libjpeg, zlib and libcups by hand." >&2
         exit 1
     fi
-    packages=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libtiff-dev libgl-dev
+    packages=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libtiff-dev libpng-dev libjpeg-dev zlib1g-dev libgl-dev
               qt6-qpa-plugins libcups2-dev)
     if [ "$want_tests" = 1 ]; then
         packages+=(cups cups-client cups-filters ghostscript colord-data poppler-utils)
@@ -37,7 +37,7 @@ Linux)
     ;;
 Darwin)
     command -v brew >/dev/null 2>&1 || { echo "deps: Homebrew is required on macOS (https://brew.sh)." >&2; exit 1; }
-    formulae=(cmake qt libtiff)
+    formulae=(cmake qt libtiff libpng jpeg-turbo)
     [ "$want_tests" = 1 ] && formulae+=(poppler)
     for f in "${formulae[@]}"; do
         brew list --versions "$f" >/dev/null 2>&1 || brew install "$f"

@@ -11,7 +11,7 @@ build="$root/build/release"
 
 jobs="$(getconf _NPROCESSORS_ONLN 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)"
 prefix=()
-[ "$(uname -s)" = Darwin ] && prefix=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt);$(brew --prefix libtiff)")
+[ "$(uname -s)" = Darwin ] && prefix=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt);$(brew --prefix libtiff);$(brew --prefix libpng);$(brew --prefix jpeg-turbo)")
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLUMETRA_BUILD_TESTS=OFF "${prefix[@]}"
 cmake --build "$build" --parallel "$jobs" --target lumetra

@@ -10,7 +10,7 @@ build="$root/build/test"
 
 jobs="$(getconf _NPROCESSORS_ONLN 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)"
 prefix=()
-[ "$(uname -s)" = Darwin ] && prefix=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt);$(brew --prefix libtiff)")
+[ "$(uname -s)" = Darwin ] && prefix=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt);$(brew --prefix libtiff);$(brew --prefix libpng);$(brew --prefix jpeg-turbo)")
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DLUMETRA_BUILD_TESTS=ON \
     -DLUMETRA_SANITIZE=ON -DLUMETRA_WARNINGS_AS_ERRORS=ON "${prefix[@]}"

@@ -21,7 +21,7 @@ const QString kMakerUrl = QStringLiteral("https://quorvane.com");
 void MainWindow::showAboutDialog()
 {
     QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("About Lumetra"));
+    dialog.setWindowTitle(tr("About Lumetra"));
     dialog.setModal(true);
 
     auto* layout = new QVBoxLayout(&dialog);
@@ -29,12 +29,16 @@ void MainWindow::showAboutDialog()
     layout->setSpacing(14);
 
     auto* logo = new QLabel;
-    logo->setPixmap(QPixmap(QStringLiteral(":/branding/quorvane-logo.png"))
-                        .scaled(360, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    // Scaled for the screen's pixel density, so that it stays sharp on a high-density screen.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap pixmap = QPixmap(QStringLiteral(":/branding/quorvane-logo.png"))
+                         .scaled(QSize(360, 120) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    pixmap.setDevicePixelRatio(ratio);
+    logo->setPixmap(pixmap);
     logo->setAlignment(Qt::AlignCenter);
     layout->addWidget(logo);
 
-    auto* name = new QLabel(QStringLiteral("Lumetra"));
+    auto* name = new QLabel(tr("Lumetra"));
     QFont nameFont = name->font();
     nameFont.setPointSize(nameFont.pointSize() + 8);
     nameFont.setWeight(QFont::Bold);
@@ -42,11 +46,11 @@ void MainWindow::showAboutDialog()
     name->setAlignment(Qt::AlignCenter);
     layout->addWidget(name);
 
-    auto* maker = new QLabel(QStringLiteral("Developed by Quorvane Limited"));
+    auto* maker = new QLabel(tr("Developed by Quorvane Limited"));
     maker->setAlignment(Qt::AlignCenter);
     layout->addWidget(maker);
 
-    auto* version = new QLabel(QStringLiteral("Version %1").arg(QCoreApplication::applicationVersion()));
+    auto* version = new QLabel(tr("Version %1").arg(QCoreApplication::applicationVersion()));
     version->setAlignment(Qt::AlignCenter);
     layout->addWidget(version);
 
@@ -61,7 +65,7 @@ void MainWindow::showAboutDialog()
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    auto* close = new QPushButton(QStringLiteral("Close"));
+    auto* close = new QPushButton(tr("Close"));
     close->setDefault(true);
     connect(close, &QPushButton::clicked, &dialog, &QDialog::accept);
     buttons->addWidget(close);

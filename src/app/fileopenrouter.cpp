@@ -27,7 +27,9 @@ bool FileOpenRouter::eventFilter(QObject* watched, QEvent* event)
         path = open->url().toLocalFile();
     if (path.isEmpty())
         return false;
-    m_open(path);
+    // After the event has returned: the sender must not wait on a question the load may ask.
+    QMetaObject::invokeMethod(
+        this, [this, path] { m_open(path); }, Qt::QueuedConnection);
     return true;
 }
 

@@ -8,7 +8,8 @@ namespace Lumetra {
 
 // Files opened from the desktop (Open With, a drop on the Dock icon on macOS)
 // arrive at the application object as QFileOpenEvent rather than as arguments.
-// This filter hands their local paths to the same load as the other roads.
+// This filter hands their local paths, once the event has returned, to the
+// same load as the other roads.
 class FileOpenRouter : public QObject
 {
 public:

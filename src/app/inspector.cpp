@@ -6,12 +6,10 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QIcon>
 #include <QLabel>
-#include <QPainter>
-#include <QPixmap>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -21,32 +19,28 @@ namespace Lumetra {
 
 namespace {
 
-// A sheet with a blue dot where the alignment puts the image.
-QIcon alignmentIcon(PrintAlignment alignment)
-{
-    QPixmap pixmap(48, 48);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(QStringLiteral("#515e6e")), 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
-    painter.setBrush(Qt::white);
-    painter.drawRoundedRect(QRectF(10, 8, 28, 32), 3, 3, Qt::AbsoluteSize);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(QStringLiteral("#155ada")));
-    const QPointF centre(10 + horizontalFraction(alignment) * 28, 8 + verticalFraction(alignment) * 32);
-    painter.drawEllipse(QRectF(centre.x() - 4.5, centre.y() - 4.5, 9, 9));
-    painter.end();
-    return QIcon(pixmap);
-}
-
-QLabel* detailLabel()
+QLabel* detailLabel(const char* name)
 {
     auto* label = new QLabel;
+    label->setObjectName(QLatin1String(name));
     label->setWordWrap(true);
     // Shows text taken from the file, which must never be read as markup.
     label->setTextFormat(Qt::PlainText);
-    label->setStyleSheet(QStringLiteral("color: #5f6b7a;"));
     return label;
+}
+
+// The model's English titles are marked for translation where they are defined.
+QString translatedAlignmentTitle(PrintAlignment alignment)
+{
+    return QCoreApplication::translate("Lumetra::PrintAlignment",
+                                       alignmentTitle(alignment).toLatin1().constData());
+}
+
+QGroupBox* groupBox(const QString& title, const char* name)
+{
+    auto* box = new QGroupBox(title);
+    box->setObjectName(QLatin1String(name));
+    return box;
 }
 
 } // namespace
@@ -54,12 +48,13 @@ QLabel* detailLabel()
 QWidget* MainWindow::buildInspector()
 {
     auto* panel = new QWidget;
-    panel->setFixedWidth(320);
+    panel->setObjectName(QStringLiteral("inspector"));
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(8, 0, 0, 0);
     column->setSpacing(16);
 
-    auto* title = new QLabel(QStringLiteral("Inspector"));
+    auto* title = new QLabel(tr("Inspector"));
+    title->setObjectName(QStringLiteral("inspectorTitle"));
     QFont titleFont = title->font();
     titleFont.setPointSize(titleFont.pointSize() + 4);
     titleFont.setWeight(QFont::Bold);
@@ -67,9 +62,10 @@ QWidget* MainWindow::buildInspector()
     column->addWidget(title);
     column->addSpacing(8);
 
-    auto* paperBox = new QGroupBox(QStringLiteral("Paper"));
+    auto* paperBox = groupBox(tr("Paper"), "paperBox");
     auto* paperLayout = new QVBoxLayout(paperBox);
     m_paperCombo = new QComboBox;
+    m_paperCombo->setObjectName(QStringLiteral("paperCombo"));
     // Each item carries the sheet's name, its stored identity, whatever text it shows.
     std::optional<PaperSeries> previousSeries;
     for (const PaperPreset& preset : allPaperPresets()) {
@@ -91,11 +87,12 @@ QWidget* MainWindow::buildInspector()
     });
     column->addWidget(paperBox);
 
-    auto* orientationBox = new QGroupBox(QStringLiteral("Orientation"));
+    auto* orientationBox = groupBox(tr("Orientation"), "orientationBox");
     auto* orientationLayout = new QVBoxLayout(orientationBox);
     m_orientationCombo = new QComboBox;
-    m_orientationCombo->addItem(QStringLiteral("Portrait"));
-    m_orientationCombo->addItem(QStringLiteral("Landscape"));
+    m_orientationCombo->setObjectName(QStringLiteral("orientationCombo"));
+    m_orientationCombo->addItem(tr("Portrait"));
+    m_orientationCombo->addItem(tr("Landscape"));
     orientationLayout->addWidget(m_orientationCombo);
     connect(m_orientationCombo, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0 || m_updatingControls)
@@ -110,7 +107,7 @@ QWidget* MainWindow::buildInspector()
     });
     column->addWidget(orientationBox);
 
-    auto* alignmentBox = new QGroupBox(QStringLiteral("Alignment"));
+    auto* alignmentBox = groupBox(tr("Alignment"), "alignmentBox");
     auto* grid = new QGridLayout(alignmentBox);
     grid->setSpacing(8);
     auto* group = new QButtonGroup(alignmentBox);
@@ -118,15 +115,13 @@ QWidget* MainWindow::buildInspector()
     for (int i = 0; i < 9; ++i) {
         const auto alignment = static_cast<PrintAlignment>(i);
         auto* button = new QToolButton;
-        button->setIcon(alignmentIcon(alignment));
+        button->setObjectName(QStringLiteral("alignmentButton%1").arg(i));
         button->setIconSize(QSize(28, 28));
-        button->setToolTip(alignmentTitle(alignment));
+        const QString title = translatedAlignmentTitle(alignment);
+        button->setToolTip(title);
+        button->setAccessibleName(title);
         button->setCheckable(true);
         button->setFixedSize(44, 44);
-        button->setStyleSheet(QStringLiteral(
-            "QToolButton { border: 1px solid #cfd7e2; border-radius: 6px; background: #ffffff; }"
-            "QToolButton:hover { background: #f3f7fc; border-color: #9db4d2; }"
-            "QToolButton:checked { background: #e8f1ff; border: 2px solid #155ada; }"));
         m_alignmentButtons[static_cast<size_t>(i)] = button;
         group->addButton(button, i);
         grid->addWidget(button, i / 3, i % 3);
@@ -139,40 +134,39 @@ QWidget* MainWindow::buildInspector()
     }
     column->addWidget(alignmentBox);
 
-    auto* imageBox = new QGroupBox(QStringLiteral("Image"));
+    auto* imageBox = groupBox(tr("Image"), "imageBox");
     auto* imageLayout = new QVBoxLayout(imageBox);
-    m_imageNameLabel = new QLabel(QStringLiteral("No image loaded"));
+    m_imageNameLabel = new QLabel(tr("No image loaded"));
+    m_imageNameLabel->setObjectName(QStringLiteral("imageNameLabel"));
     m_imageNameLabel->setWordWrap(true);
     m_imageNameLabel->setTextFormat(Qt::PlainText); // a file may be named <b>chart</b>.png
     imageLayout->addWidget(m_imageNameLabel);
-    m_pixelsLabel = detailLabel();
-    m_dpiLabel = detailLabel();
-    m_printSizeLabel = detailLabel();
-    m_colorModelLabel = detailLabel();
-    m_iccLabel = detailLabel();
+    m_pixelsLabel = detailLabel("pixelsLabel");
+    m_dpiLabel = detailLabel("dpiLabel");
+    m_printSizeLabel = detailLabel("printSizeLabel");
+    m_colorModelLabel = detailLabel("colorModelLabel");
+    m_iccLabel = detailLabel("iccLabel");
     for (QLabel* label : {m_pixelsLabel, m_dpiLabel, m_printSizeLabel, m_colorModelLabel, m_iccLabel})
         imageLayout->addWidget(label);
     column->addWidget(imageBox);
 
     m_logoButton = new QToolButton;
+    m_logoButton->setObjectName(QStringLiteral("logoButton"));
     m_logoButton->setIcon(QIcon(QStringLiteral(":/branding/quorvane-logo.png")));
     m_logoButton->setIconSize(QSize(260, 86));
     m_logoButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    m_logoButton->setToolTip(QStringLiteral("About Lumetra"));
+    m_logoButton->setToolTip(tr("About Lumetra"));
+    m_logoButton->setAccessibleName(tr("About Lumetra"));
     m_logoButton->setFixedHeight(112);
     m_logoButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    m_logoButton->setStyleSheet(QStringLiteral(
-        "QToolButton { border: 1px solid #d8e0ea; border-radius: 6px; background: #ffffff; padding: 12px; }"
-        "QToolButton:hover { background: #f8fbff; border-color: #9db4d2; }"));
     connect(m_logoButton, &QToolButton::clicked, this, [this] { showAboutDialog(); });
     column->addWidget(m_logoButton);
 
     m_errorLabel = new QLabel;
+    m_errorLabel->setObjectName(QStringLiteral("errorLabel"));
     m_errorLabel->setWordWrap(true);
     // Title and message are HTML-escaped before they get here (showError).
     m_errorLabel->setTextFormat(Qt::RichText);
-    m_errorLabel->setStyleSheet(QStringLiteral(
-        "QLabel { color: #8a1f11; background: #fdecea; border: 1px solid #f5c2c7; padding: 8px; }"));
     m_errorLabel->hide();
     column->addWidget(m_errorLabel);
 

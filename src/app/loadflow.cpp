@@ -7,55 +7,95 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QUrl>
 
 #include <exception>
 
 namespace Lumetra {
 
+namespace {
+
+// What the loader reads, by suffix; the loader itself has the last word.
+const QStringList kTargetSuffixes = {QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("jpg"),
+                                     QStringLiteral("jpeg"), QStringLiteral("png")};
+
+} // namespace
+
 void MainWindow::openImage()
 {
-    const QString path =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Load target image"), QString(),
-                                     QStringLiteral("Target images (*.tif *.tiff *.jpg *.jpeg *.png)"));
+    QStringList patterns;
+    for (const QString& suffix : kTargetSuffixes)
+        patterns << QStringLiteral("*.") + suffix;
+    const QStringList recent = recentTargets();
+    const QString folder = recent.isEmpty() ? QString() : QFileInfo(recent.constFirst()).absolutePath();
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Load target image"), folder, tr("Target images (%1)").arg(patterns.join(QLatin1Char(' '))));
     if (path.isEmpty())
         return;
-    loadImage(path);
+    openTargets({path});
 }
 
-void MainWindow::loadCommandLinePath(const QString& path)
+void MainWindow::loadCommandLine(const QStringList& arguments)
 {
-    if (path.trimmed().isEmpty())
-        return;
-    loadImage(path);
+    QStringList paths;
+    for (const QString& argument : arguments) {
+        if (!argument.trimmed().isEmpty())
+            paths << argument; // untrimmed: a name may really begin with a space
+    }
+    openTargets(paths);
+}
+
+// For now a list of targets loads its first; the others wait for a target set.
+void MainWindow::openTargets(const QStringList& paths)
+{
+    if (!paths.isEmpty())
+        loadImage(paths.constFirst());
+}
+
+QStringList MainWindow::targetFiles(const QMimeData* data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        const QString path = url.toLocalFile();
+        if (path.isEmpty() || !kTargetSuffixes.contains(QFileInfo(path).suffix(), Qt::CaseInsensitive))
+            return {};
+        paths << path;
+    }
+    return paths;
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls())
+    if (!targetFiles(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (event->mimeData()->hasUrls())
+    if (!targetFiles(event->mimeData()).isEmpty())
         event->acceptProposedAction();
+    else
+        event->ignore();
 }
 
+// The load may ask about a profile; the application the drag came from must not wait for that answer.
 void MainWindow::dropEvent(QDropEvent* event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.isEmpty())
+    const QStringList paths = targetFiles(event->mimeData());
+    if (paths.isEmpty())
         return;
-    const QString path = urls.constFirst().toLocalFile();
-    if (path.isEmpty())
-        return;
-    loadImage(path);
     event->acceptProposedAction();
+    QMetaObject::invokeMethod(
+        this, [this, paths] { openTargets(paths); }, Qt::QueuedConnection);
 }
 
 void MainWindow::loadImage(const QString& path)
@@ -71,14 +111,16 @@ void MainWindow::loadImage(const QString& path)
             return;
         applyAutoSettings(image);
         m_image = std::move(image);
+        rememberTarget(path);
+        updateRecentMenu();
         clearError();
         updateControls();
         updateMetadata();
         updatePreview();
     } catch (const ImageLoadException& error) {
-        showError(QStringLiteral("Could not load target image"), error.message());
+        showError(tr("Could not load target image"), error.message());
     } catch (const std::exception& error) {
-        showError(QStringLiteral("Could not load target image"), QString::fromUtf8(error.what()));
+        showError(tr("Could not load target image"), QString::fromUtf8(error.what()));
     }
 }
 
@@ -89,15 +131,14 @@ bool MainWindow::confirmProfileLoad(const PrintableImage& image)
 
     QMessageBox box(this);
     box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(QStringLiteral("Embedded ICC profile detected"));
+    box.setWindowTitle(tr("Embedded ICC profile detected"));
     // The profile's description comes from the file and is shown as it stands.
     box.setTextFormat(Qt::PlainText);
-    box.setText(QStringLiteral("This image contains an embedded ICC profile: %1.").arg(profileName(image)));
-    box.setInformativeText(
-        QStringLiteral("Lumetra ignores embedded profiles for profiling target output. "
-                       "Continue loading this image, or cancel and choose a different file."));
-    QPushButton* continueButton = box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
-    box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setText(tr("This image contains an embedded ICC profile: %1.").arg(profileName(image)));
+    box.setInformativeText(tr("Lumetra ignores embedded profiles for profiling target output. "
+                              "Continue loading this image, or cancel and choose a different file."));
+    QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
+    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(continueButton);
     box.exec();
     return box.clickedButton() == continueButton;
@@ -119,6 +160,16 @@ void MainWindow::showError(const QString& title, const QString& message)
     m_errorLabel->setText(
         QStringLiteral("<b>%1</b><br>%2").arg(title.toHtmlEscaped(), message.toHtmlEscaped()));
     m_errorLabel->show();
+    // The column may be taller than the window; the message must not sit below its fold. The
+    // column is laid out now, as the scroll area would before the next paint, so that the label
+    // has its place to scroll to.
+    QWidget* column = m_inspectorScroll->widget();
+    column->layout()->activate();
+    const QSize viewport = m_inspectorScroll->viewport()->size();
+    const int height =
+        column->hasHeightForWidth() ? column->heightForWidth(viewport.width()) : column->sizeHint().height();
+    column->resize(viewport.width(), qMax(viewport.height(), height));
+    m_inspectorScroll->ensureWidgetVisible(m_errorLabel, 0, 0);
 }
 
 void MainWindow::clearError()

@@ -12,10 +12,8 @@ int main(int argc, char** argv)
     Lumetra::MainWindow window;
     window.show();
 
-    // Only the first argument counts; loading after show() puts a failure over the visible window.
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() >= 2)
-        window.loadCommandLinePath(arguments.at(1));
+    // Loading after show() puts a failure over the visible window.
+    window.loadCommandLine(QCoreApplication::arguments().mid(1));
 
     return QApplication::exec();
 }

@@ -5,37 +5,35 @@
 #include "previewwidget.h"
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
-#include <QPainter>
-#include <QPixmap>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSizePolicy>
+#include <QStyle>
 #include <QToolBar>
+#include <QToolButton>
+#include <QWindow>
 
 namespace Lumetra {
 
 namespace {
 
-// A magnifying glass with a blue plus inside.
-QIcon fitToScreenIcon()
+const QSize kDefaultWindowSize(1080, 720);
+constexpr int kTitleBarAllowance = 40;
+
+// The platform's own shortcuts first, so that menus show them, then the bare keys.
+QList<QKeySequence> withBareKeys(QList<QKeySequence> standard, std::initializer_list<Qt::Key> bare)
 {
-    QPixmap pixmap(48, 48);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(QStringLiteral("#233040")), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawEllipse(QRectF(11, 10, 20, 20));
-    painter.drawLine(QPointF(28, 28), QPointF(38, 38));
-    painter.setPen(QPen(QColor(QStringLiteral("#155ada")), 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.drawLine(QPointF(16, 20), QPointF(26, 20));
-    painter.drawLine(QPointF(21, 15), QPointF(21, 25));
-    painter.end();
-    return QIcon(pixmap);
+    for (Qt::Key key : bare)
+        standard << QKeySequence(key);
+    return standard;
 }
 
 } // namespace
@@ -50,79 +48,64 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     buildUi();
     updateControls();
     updatePreview();
-    new FileOpenRouter(this, [this](const QString& path) { loadImage(path); });
+    new FileOpenRouter(this, [this](const QString& path) { openTargets({path}); });
 }
 
 MainWindow::~MainWindow() = default;
 
 void MainWindow::buildUi()
 {
-    setWindowTitle(QStringLiteral("Lumetra"));
+    setWindowTitle(tr("Lumetra"));
     setAcceptDrops(true);
-    resize(1080, 720);
 
-    m_loadAction = new QAction(QIcon(QStringLiteral(":/icons/open.svg")), QStringLiteral("Load"), this);
+    m_loadAction = new QAction(tr("Load"), this);
+    m_loadAction->setObjectName(QStringLiteral("loadAction"));
     m_loadAction->setShortcut(QKeySequence::Open);
     addAction(m_loadAction);
     connect(m_loadAction, &QAction::triggered, this, [this] { openImage(); });
 
-    m_printAction = new QAction(QIcon(QStringLiteral(":/icons/print.svg")), QStringLiteral("Print"), this);
+    m_printAction = new QAction(tr("Print"), this);
+    m_printAction->setObjectName(QStringLiteral("printAction"));
     m_printAction->setShortcut(QKeySequence::Print);
     addAction(m_printAction);
     connect(m_printAction, &QAction::triggered, this, [this] { printImage(); });
 
-    m_aboutAction = new QAction(QIcon(QStringLiteral(":/branding/quorvane-logo.png")),
-                                QStringLiteral("About Lumetra"), this);
+    m_aboutAction =
+        new QAction(QIcon(QStringLiteral(":/branding/quorvane-logo.png")), tr("About Lumetra"), this);
+    m_aboutAction->setObjectName(QStringLiteral("aboutAction"));
     m_aboutAction->setMenuRole(QAction::AboutRole);
     connect(m_aboutAction, &QAction::triggered, this, [this] { showAboutDialog(); });
 
     // The preview is created further down; the zoom actions reach it when they fire.
-    m_zoomInAction = new QAction(QStringLiteral("Zoom In"), this);
-    m_zoomInAction->setShortcuts({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal)});
+    m_zoomInAction = new QAction(tr("Zoom In"), this);
+    m_zoomInAction->setObjectName(QStringLiteral("zoomInAction"));
+    m_zoomInAction->setShortcuts(
+        withBareKeys(QKeySequence::keyBindings(QKeySequence::ZoomIn), {Qt::Key_Plus, Qt::Key_Equal}));
     addAction(m_zoomInAction);
     connect(m_zoomInAction, &QAction::triggered, this, [this] { m_preview->zoomIn(); });
 
-    m_zoomOutAction = new QAction(QStringLiteral("Zoom Out"), this);
-    m_zoomOutAction->setShortcut(QKeySequence(Qt::Key_Minus));
+    m_zoomOutAction = new QAction(tr("Zoom Out"), this);
+    m_zoomOutAction->setObjectName(QStringLiteral("zoomOutAction"));
+    m_zoomOutAction->setShortcuts(
+        withBareKeys(QKeySequence::keyBindings(QKeySequence::ZoomOut), {Qt::Key_Minus}));
     addAction(m_zoomOutAction);
     connect(m_zoomOutAction, &QAction::triggered, this, [this] { m_preview->zoomOut(); });
 
-    m_fitAction = new QAction(fitToScreenIcon(), QStringLiteral("Fit to Screen"), this);
-    m_fitAction->setShortcut(QKeySequence(Qt::Key_0));
+    m_fitAction = new QAction(tr("Fit to Screen"), this);
+    m_fitAction->setObjectName(QStringLiteral("fitAction"));
+    m_fitAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_0), QKeySequence(Qt::Key_0)});
     addAction(m_fitAction);
     connect(m_fitAction, &QAction::triggered, this, [this] { m_preview->resetZoomToFit(); });
 
-    QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("File"));
-    fileMenu->addAction(m_loadAction);
-    fileMenu->addAction(m_printAction);
-    QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("Help"));
-    helpMenu->addAction(m_aboutAction);
+    m_quitAction = new QAction(tr("Quit"), this);
+    m_quitAction->setObjectName(QStringLiteral("quitAction"));
+    m_quitAction->setShortcut(QKeySequence::Quit);
+    m_quitAction->setMenuRole(QAction::QuitRole);
+    addAction(m_quitAction);
+    connect(m_quitAction, &QAction::triggered, this, [this] { close(); });
 
-    QToolBar* toolBar = addToolBar(QStringLiteral("Main"));
-    toolBar->setObjectName(QStringLiteral("MainToolBar"));
-    toolBar->setMovable(false);
-    toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    toolBar->setIconSize(QSize(24, 24));
-    toolBar->setStyleSheet(
-        QStringLiteral("QToolBar { spacing: 6px; }"
-                       "QToolButton { border: 1px solid transparent; border-radius: 5px; padding: 5px; }"
-                       "QToolButton:hover { background: #eaf2ff; border-color: #9db4d2; }"
-                       "QToolButton:pressed { background: #dbe9fb; }"));
-
-    auto* leadingSpace = new QWidget;
-    leadingSpace->setFixedWidth(8);
-    toolBar->addWidget(leadingSpace);
-    toolBar->addAction(m_loadAction);
-    toolBar->addAction(m_printAction);
-    auto* stretch = new QWidget;
-    stretch->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    toolBar->addWidget(stretch);
-    m_zoomLabel = new QLabel(QStringLiteral("100%"));
-    m_zoomLabel->setMinimumWidth(54);
-    m_zoomLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_zoomLabel->setStyleSheet(QStringLiteral("color: #4f5d6d;"));
-    toolBar->addWidget(m_zoomLabel);
-    toolBar->addAction(m_fitAction);
+    buildMenus();
+    buildToolBar();
 
     auto* central = new QWidget;
     auto* layout = new QHBoxLayout(central);
@@ -130,6 +113,7 @@ void MainWindow::buildUi()
     layout->setSpacing(16);
 
     m_preview = new PreviewWidget;
+    m_preview->setObjectName(QStringLiteral("preview"));
     connect(m_preview, &PreviewWidget::zoomChanged, this, &MainWindow::updateZoomIndicator);
     connect(m_preview, &PreviewWidget::zoomEnabledChanged, this, [this](bool enabled) {
         m_zoomInAction->setEnabled(enabled);
@@ -149,10 +133,131 @@ void MainWindow::buildUi()
     scrollArea->setWidget(m_preview);
     layout->addWidget(scrollArea, 1);
 
-    layout->addWidget(buildInspector(), 0);
+    // A short screen would otherwise cut off the bottom of the column, and with it any error.
+    m_inspectorScroll = new QScrollArea;
+    m_inspectorScroll->setObjectName(QStringLiteral("inspectorScroll"));
+    m_inspectorScroll->setFrameShape(QFrame::NoFrame);
+    m_inspectorScroll->setWidgetResizable(true);
+    m_inspectorScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_inspectorScroll->setFixedWidth(320);
+    m_inspectorScroll->setWidget(buildInspector());
+    layout->addWidget(m_inspectorScroll, 0);
 
     setCentralWidget(central);
     selectAlignment(m_settings.alignment);
+    applyPaletteColours();
+    placeWindow();
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu* fileMenu = menuBar()->addMenu(tr("File"));
+    fileMenu->setObjectName(QStringLiteral("fileMenu"));
+    fileMenu->addAction(m_loadAction);
+    m_recentMenu = fileMenu->addMenu(tr("Open Recent"));
+    m_recentMenu->setObjectName(QStringLiteral("recentMenu"));
+    m_recentMenu->setToolTipsVisible(true);
+    // A file may have gone away since the menu was filled.
+    connect(m_recentMenu, &QMenu::aboutToShow, this, &MainWindow::updateRecentMenu);
+    updateRecentMenu();
+    fileMenu->addAction(m_printAction);
+    fileMenu->addSeparator();
+    fileMenu->addAction(m_quitAction);
+
+    QMenu* viewMenu = menuBar()->addMenu(tr("View"));
+    viewMenu->setObjectName(QStringLiteral("viewMenu"));
+    viewMenu->addAction(m_zoomInAction);
+    viewMenu->addAction(m_zoomOutAction);
+    viewMenu->addAction(m_fitAction);
+
+    QMenu* helpMenu = menuBar()->addMenu(tr("Help"));
+    helpMenu->setObjectName(QStringLiteral("helpMenu"));
+    helpMenu->addAction(m_aboutAction);
+}
+
+void MainWindow::buildToolBar()
+{
+    QToolBar* toolBar = addToolBar(tr("Main"));
+    toolBar->setObjectName(QStringLiteral("MainToolBar"));
+    toolBar->setMovable(false);
+    toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolBar->setIconSize(QSize(24, 24));
+
+    auto* leadingSpace = new QWidget;
+    leadingSpace->setFixedWidth(8);
+    toolBar->addWidget(leadingSpace);
+    toolBar->addAction(m_loadAction);
+    toolBar->addAction(m_printAction);
+    auto* stretch = new QWidget;
+    stretch->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolBar->addWidget(stretch);
+    m_zoomLabel = new QLabel(QStringLiteral("100%"));
+    m_zoomLabel->setObjectName(QStringLiteral("zoomLabel"));
+    m_zoomLabel->setMinimumWidth(54);
+    m_zoomLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    toolBar->addWidget(m_zoomLabel);
+    toolBar->addAction(m_fitAction);
+    // Icon-only buttons say what they do to screen readers.
+    for (QAction* action : {m_loadAction, m_printAction, m_fitAction})
+        toolBar->widgetForAction(action)->setAccessibleName(action->text());
+}
+
+// The specified size where the screen has room for it, never more than the
+// screen's free area, then whatever size and place the user left it at.
+void MainWindow::placeWindow()
+{
+    create(); // the frame the platform adds is known once the window exists
+    QMargins frame = windowHandle()->frameMargins();
+    // Where a window manager decorates the window only once it is mapped (X11), its frame is not
+    // known yet; room for a title bar is kept free instead.
+    if (frame.isNull())
+        frame.setTop(kTitleBarAllowance);
+    const auto inner = [this, frame] { return screen()->availableGeometry().marginsRemoved(frame); };
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter,
+                                    kDefaultWindowSize.boundedTo(inner().size()), inner()));
+    const QByteArray stored = storedWindowGeometry();
+    if (stored.isEmpty() || !restoreGeometry(stored))
+        return;
+    // Stored on another, larger screen: bring it within this one's free area.
+    const QRect area = inner();
+    const QSize size = geometry().size().boundedTo(area.size());
+    setGeometry(QRect(QPoint(qBound(area.left(), geometry().x(), area.right() + 1 - size.width()),
+                             qBound(area.top(), geometry().y(), area.bottom() + 1 - size.height())),
+                      size));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    storeWindowGeometry(saveGeometry());
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange && m_inspectorScroll)
+        applyPaletteColours();
+    QMainWindow::changeEvent(event);
+}
+
+void MainWindow::updateRecentMenu()
+{
+    m_recentMenu->clear();
+    const QStringList recent = recentTargets();
+    for (const QString& path : recent) {
+        QString name = QFileInfo(path).fileName();
+        QAction* action = m_recentMenu->addAction(name.replace(QLatin1Char('&'), QStringLiteral("&&")));
+        action->setToolTip(QDir::toNativeSeparators(path));
+        action->setEnabled(QFileInfo::exists(path));
+        connect(action, &QAction::triggered, this, [this, path] { openTargets({path}); });
+    }
+    m_recentMenu->addSeparator();
+    QAction* clear = m_recentMenu->addAction(tr("Clear Menu"));
+    clear->setObjectName(QStringLiteral("clearRecentAction"));
+    connect(clear, &QAction::triggered, this, [this] {
+        clearRecentTargets();
+        updateRecentMenu();
+    });
+    m_recentMenu->setEnabled(!recent.isEmpty());
 }
 
 } // namespace Lumetra

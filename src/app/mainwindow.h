@@ -10,11 +10,15 @@
 #include <optional>
 
 class QAction;
+class QCloseEvent;
 class QComboBox;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
 class QLabel;
+class QMenu;
+class QMimeData;
+class QScrollArea;
 class QToolButton;
 
 namespace Lumetra {
@@ -26,33 +30,53 @@ class PreviewWidget;
 // and the flows that tie loading, preview and printing together.
 class MainWindow : public QMainWindow
 {
+    Q_OBJECT
+
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The first command-line argument; blank arguments load nothing.
-    void loadCommandLinePath(const QString& path);
+    // The command-line arguments after the program path; blank ones load nothing.
+    void loadCommandLine(const QStringList& arguments);
+    // Every road in (Open dialog, drop, desktop open, command line, Open Recent) ends here.
+    void openTargets(const QStringList& paths);
+
+    // The local files of a drag when every URL is one Lumetra reads, else nothing.
+    static QStringList targetFiles(const QMimeData* data);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     friend class MainWindowProbe;
 
     // mainwindow.cpp
     void buildUi();
+    void buildMenus();
+    void buildToolBar();
+    void placeWindow();
+    void updateRecentMenu();
     // inspector.cpp
     QWidget* buildInspector();
     void updateControls();
     void updatePreview();
     void updateZoomIndicator(double percent);
     void selectAlignment(PrintAlignment alignment);
+    // appearance.cpp
+    void applyPaletteColours();
     // settings.cpp
     void loadPrintSettings();
     void savePrintSettings() const;
     void savePrintQueue();
+    static QByteArray storedWindowGeometry();
+    static void storeWindowGeometry(const QByteArray& geometry);
+    static QStringList recentTargets();
+    static void rememberTarget(const QString& path);
+    static void clearRecentTargets();
     // loadflow.cpp
     void loadImage(const QString& path);
     void openImage();
@@ -82,6 +106,9 @@ private:
     QAction* m_zoomInAction = nullptr;
     QAction* m_zoomOutAction = nullptr;
     QAction* m_fitAction = nullptr;
+    QAction* m_quitAction = nullptr;
+    QMenu* m_recentMenu = nullptr;
+    QScrollArea* m_inspectorScroll = nullptr;
     PreviewWidget* m_preview = nullptr;
     QLabel* m_zoomLabel = nullptr;
     QComboBox* m_paperCombo = nullptr;

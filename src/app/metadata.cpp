@@ -6,10 +6,26 @@
 
 namespace Lumetra {
 
+namespace {
+
+// The loader names the colour model in English; the names are shown through the translation.
+QString colorModelName(const QString& model)
+{
+    if (model == QLatin1String("RGB"))
+        return MainWindow::tr("RGB");
+    if (model == QLatin1String("Grayscale"))
+        return MainWindow::tr("Grayscale");
+    if (model == QLatin1String("CMYK"))
+        return MainWindow::tr("CMYK");
+    return model;
+}
+
+} // namespace
+
 void MainWindow::updateMetadata()
 {
     if (!m_image) {
-        m_imageNameLabel->setText(QStringLiteral("No image loaded"));
+        m_imageNameLabel->setText(tr("No image loaded"));
         for (QLabel* label : {m_pixelsLabel, m_dpiLabel, m_printSizeLabel, m_colorModelLabel, m_iccLabel})
             label->clear();
         return;
@@ -20,25 +36,27 @@ void MainWindow::updateMetadata()
     const SizeD inches = rotatedSize(image.printSizeInches(), rotation);
 
     m_imageNameLabel->setText(image.fileName);
-    m_pixelsLabel->setText(QStringLiteral("Pixels: %1 x %2").arg(image.pixelWidth).arg(image.pixelHeight));
-    m_dpiLabel->setText(QStringLiteral("DPI: %1 x %2")
-                            .arg(QString::number(image.dpiX, 'f', 2), QString::number(image.dpiY, 'f', 2)));
+    m_pixelsLabel->setText(tr("Pixels: %1 x %2").arg(image.pixelWidth).arg(image.pixelHeight));
+    m_dpiLabel->setText(
+        tr("DPI: %1 x %2").arg(QString::number(image.dpiX, 'f', 2), QString::number(image.dpiY, 'f', 2)));
     m_printSizeLabel->setText(
-        QStringLiteral("Print size: %1 x %2 in / %3 x %4 mm")
+        tr("Print size: %1 x %2 in / %3 x %4 mm")
             .arg(QString::number(inches.width, 'f', 2), QString::number(inches.height, 'f', 2),
                  QString::number(millimeters.width, 'f', 1), QString::number(millimeters.height, 'f', 1)));
-    m_colorModelLabel->setText(QStringLiteral("Color model: %1").arg(image.colorModel));
+    m_colorModelLabel->setText(
+        image.colorModel == QLatin1String("CMYK")
+            ? tr("Color model: %1 (printed as RGB)").arg(colorModelName(image.colorModel))
+            : tr("Color model: %1").arg(colorModelName(image.colorModel)));
 
-    m_iccLabel->setText(image.hasIccProfile
-                            ? QStringLiteral("ICC Profile: %1 (Ignored)").arg(profileName(image))
-                            : QStringLiteral("ICC Profile: none"));
+    m_iccLabel->setText(image.hasIccProfile ? tr("ICC Profile: %1 (Ignored)").arg(profileName(image))
+                                            : tr("ICC Profile: none"));
 }
 
 // The name the user sees for an embedded profile, in the Image box and in the load warning.
 QString MainWindow::profileName(const PrintableImage& image)
 {
     const QString description = image.iccProfileDescription.trimmed();
-    return description.isEmpty() ? QStringLiteral("Embedded ICC profile") : description;
+    return description.isEmpty() ? tr("Embedded ICC profile") : description;
 }
 
 } // namespace Lumetra

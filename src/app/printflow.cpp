@@ -29,9 +29,9 @@ void MainWindow::printImage()
                                          .arg(m_printService.lastJobQueue())
                                          .arg(m_printService.lastJobId()));
     } catch (const PrintException& error) {
-        showError(QStringLiteral("Could not print target image"), error.message());
+        showError(tr("Could not print target image"), error.message());
     } catch (const std::exception& error) {
-        showError(QStringLiteral("Could not print target image"), QString::fromUtf8(error.what()));
+        showError(tr("Could not print target image"), QString::fromUtf8(error.what()));
     }
 }
 
@@ -44,15 +44,15 @@ bool MainWindow::confirmPrintCrop(const PrintableImage& image)
 
     QMessageBox box(this);
     box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(QStringLiteral("Image will be cropped"));
-    box.setText(QStringLiteral("The image is larger than the selected paper at its embedded print size."));
-    box.setInformativeText(QStringLiteral("Image: %1 x %2 in\nPaper: %3 x %4 in\n\n"
-                                          "Continue printing, or cancel and choose a larger paper size.")
+    box.setWindowTitle(tr("Image will be cropped"));
+    box.setText(tr("The image is larger than the selected paper at its embedded print size."));
+    box.setInformativeText(tr("Image: %1 x %2 in\nPaper: %3 x %4 in\n\n"
+                              "Continue printing, or cancel and choose a larger paper size.")
                                .arg(QString::number(size.width, 'f', 2), QString::number(size.height, 'f', 2),
                                     QString::number(paper.width, 'f', 2),
                                     QString::number(paper.height, 'f', 2)));
-    QPushButton* continueButton = box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
-    box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
+    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(continueButton);
     box.exec();
     return box.clickedButton() == continueButton;

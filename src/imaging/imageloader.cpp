@@ -1,7 +1,6 @@
 #include "imageloader.h"
 
-#include "encodedfacts.h"
-#include "imagelimits.h"
+#include "readersupport.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -13,8 +12,6 @@
 namespace Lumetra {
 
 namespace {
-
-constexpr double kInchesPerMeter = 39.37007874015748;
 
 QString suffixOf(const QString& path)
 {
@@ -37,50 +34,48 @@ private:
     int m_previous;
 };
 
-// Enough for kMaxImagePixels at the widest format the toolkit decodes PNG and JPEG to
-// (16-bit RGBA, 8 bytes per pixel), so the pixel cap is the only size limit.
+// Enough for kMaxImagePixels at the widest format the toolkit decodes to (16-bit
+// RGBA, 8 bytes per pixel), so the pixel cap is the only size limit.
 constexpr int kAllocationLimitMegabytes = int((kMaxImagePixels * 8 + (1u << 20) - 1) >> 20);
 
-double dpiFromDotsPerMeter(int dotsPerMeter, bool stated)
+enum class Content
 {
-    if (!stated || dotsPerMeter < 1)
-        return kFallbackDpi;
-    const double dpi = dotsPerMeter / kInchesPerMeter;
-    return std::isfinite(dpi) && dpi > 0.0 ? dpi : kFallbackDpi;
-}
-
-struct FileFacts
-{
-    bool known = false; // a PNG or JPEG whose structure was read
-    EncodedImageFacts facts;
+    Png,
+    Jpeg,
+    Other
 };
 
-// Reads what a PNG or JPEG file states about itself. Other formats that the
-// toolkit recognises by content are left to the toolkit's own account.
-FileFacts readFileFacts(const QString& path, const QByteArray& format)
+// The suffix picks the TIFF reader; among the other suffixes the content decides,
+// so a PNG named .jpg still loads as the PNG it is.
+Content sniff(const QString& path)
 {
-    FileFacts result;
-    const bool png = format == "png";
-    const bool jpeg = format == "jpeg" || format == "jpg";
-    if (!png && !jpeg)
-        return result;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return result;
-    const qint64 size = file.size();
-    QByteArray copy;
-    QByteArrayView bytes;
-    if (size > 0) {
-        if (const uchar* mapped = file.map(0, size))
-            bytes = QByteArrayView(reinterpret_cast<const char*>(mapped), size);
+        return Content::Other;
+    const QByteArray head = file.read(8);
+    if (head == QByteArray("\x89PNG\r\n\x1A\n", 8))
+        return Content::Png;
+    if (head.startsWith("\xFF\xD8\xFF"))
+        return Content::Jpeg;
+    return Content::Other;
+}
+
+// Refuses what no reader takes, and returns whether the TIFF reader takes the rest.
+bool checkPath(const QString& path)
+{
+    const QString suffix = suffixOf(path);
+    if (suffix != QLatin1String(".tif") && suffix != QLatin1String(".tiff") &&
+        suffix != QLatin1String(".jpg") && suffix != QLatin1String(".jpeg") &&
+        suffix != QLatin1String(".png")) {
+        throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
     }
-    if (bytes.isNull()) {
-        copy = file.readAll();
-        bytes = copy;
+    // Opening a pipe or a device waits for a writer that may never come.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        throw ImageLoadException(
+            QStringLiteral("The path names a folder, pipe or device, not an image file."));
     }
-    result.known = true;
-    result.facts = png ? scanPng(bytes) : scanJpeg(bytes);
-    return result;
+    return suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff");
 }
 
 } // namespace
@@ -94,73 +89,87 @@ void checkPixelCount(quint64 width, quint64 height)
     }
 }
 
+QString unreadableImageMessage()
+{
+    return QStringLiteral("The file could not be read as an image.");
+}
+
+PrintableImage emptyResult(const QString& path)
+{
+    PrintableImage result;
+    result.filePath = path;
+    result.fileName = QFileInfo(path).fileName();
+    return result;
+}
+
+double statedDpi(double dotsPerInch)
+{
+    return std::isfinite(dotsPerInch) && dotsPerInch > 0.0 ? dotsPerInch : kFallbackDpi;
+}
+
+void throwNoSuchPage(int pages, int page)
+{
+    if (pages == 0)
+        throw ImageLoadException(
+            QStringLiteral("The file holds no full-resolution image, only thumbnails or masks."));
+    throw ImageLoadException(
+        pages == 1
+            ? QStringLiteral("The file holds 1 page, so page %1 cannot be loaded.").arg(qint64(page) + 1)
+            : QStringLiteral("The file holds %1 pages, so page %2 cannot be loaded.")
+                  .arg(pages)
+                  .arg(qint64(page) + 1));
+}
+
 PrintableImage ImageLoader::load(const QString& path) const
 {
-    const QString suffix = suffixOf(path);
-    if (suffix != QLatin1String(".tif") && suffix != QLatin1String(".tiff") &&
-        suffix != QLatin1String(".jpg") && suffix != QLatin1String(".jpeg") &&
-        suffix != QLatin1String(".png")) {
-        throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
+    return load(path, 0);
+}
+
+int ImageLoader::pageCount(const QString& path) const
+{
+    if (checkPath(path))
+        return tiffPageCount(path);
+    if (!QFile(path).open(QIODevice::ReadOnly))
+        throw ImageLoadException(unreadableImageMessage());
+    return 1;
+}
+
+PrintableImage ImageLoader::load(const QString& path, int page) const
+{
+    if (checkPath(path))
+        return loadTiffImage(path, page);
+    if (page != 0)
+        throwNoSuchPage(1, page);
+    switch (sniff(path)) {
+    case Content::Png:
+        return loadPngImage(path);
+    case Content::Jpeg:
+        return loadJpegImage(path);
+    case Content::Other:
+        break;
     }
-    if (suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff"))
-        return loadTiffImage(path);
     return loadQtImage(path);
 }
 
+// Formats other than PNG and JPEG under a PNG or JPEG name: the toolkit decodes
+// them, and nothing they state about resolution or colour is taken on trust.
 PrintableImage ImageLoader::loadQtImage(const QString& path) const
 {
-    const QString unreadable = QStringLiteral("The file could not be read as an image.");
     const AllocationLimitScope allocationLimit(kAllocationLimitMegabytes);
-
     QImageReader reader(path, QByteArray());
     reader.setAutoTransform(false);
     // The header's size is checked before the reader allocates anything.
     const QSize declared = reader.size();
     if (declared.isValid())
         checkPixelCount(quint64(declared.width()), quint64(declared.height()));
-    const QByteArray format = reader.format();
-
     QImage image = reader.read();
     if (image.isNull())
-        throw ImageLoadException(unreadable);
+        throw ImageLoadException(unreadableImageMessage());
 
-    const FileFacts file = readFileFacts(path, format);
-    // The toolkit fills the missing part of a file that ends early with grey.
-    if (file.known && !file.facts.complete)
-        throw ImageLoadException(unreadable);
-
-    PrintableImage result;
-    result.filePath = path;
-    result.fileName = QFileInfo(path).fileName();
+    PrintableImage result = emptyResult(path);
     result.pixelWidth = quint32(image.width());
     result.pixelHeight = quint32(image.height());
-
-    // The toolkit substitutes the screen's resolution where the file states none,
-    // which differs between platforms; a missing resolution is 72 dpi everywhere.
-    result.dpiX = dpiFromDotsPerMeter(image.dotsPerMeterX(), !file.known || file.facts.statesResolutionX);
-    result.dpiY = dpiFromDotsPerMeter(image.dotsPerMeterY(), !file.known || file.facts.statesResolutionY);
-
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-    const bool cmyk = image.format() == QImage::Format_CMYK8888;
-#else
-    // Older toolkits decode CMYK JPEG to RGB; the frame header still tells.
-    const bool cmyk = file.known && format != "png" && file.facts.frameComponents == 4;
-#endif
-    if (cmyk)
-        result.colorModel = QStringLiteral("CMYK");
-    else if (image.isGrayscale())
-        result.colorModel = QStringLiteral("Grayscale");
-    else
-        result.colorModel = QStringLiteral("RGB");
-
-    // The toolkit builds a colour space from gamma and chromaticity alone; only a
-    // profile that the file really carries counts as embedded.
-    const QColorSpace colorSpace = image.colorSpace();
-    result.hasIccProfile = colorSpace.isValid() && !colorSpace.iccProfile().isEmpty() &&
-                           (!file.known || file.facts.embedsIccProfile);
-    if (result.hasIccProfile)
-        result.iccProfileDescription = colorSpace.description();
-
+    result.colorModel = image.isGrayscale() ? QStringLiteral("Grayscale") : QStringLiteral("RGB");
     image.setColorSpace(QColorSpace());
     result.image = image;
     return result;

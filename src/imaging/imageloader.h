@@ -20,16 +20,25 @@ public:
     using UserError::UserError;
 };
 
-// Turns a TIFF, JPEG or PNG file into a PrintableImage: the file's own pixels at
-// the file's own resolution, with no colour space attached, or an ImageLoadException.
+// Turns a TIFF, JPEG or PNG file into a PrintableImage: the file's own pixels in
+// their stored order at the file's own resolution, with no colour space attached,
+// or an ImageLoadException.
 class ImageLoader
 {
 public:
     PrintableImage load(const QString& path) const;
+    // The full-resolution pages of the file, in order: 1 for PNG and JPEG; for a TIFF every directory that is
+    // neither a reduced-resolution copy nor a mask. Throws ImageLoadException like load().
+    int pageCount(const QString& path) const;
+    // One page (0-based index among those pages); load(path) is load(path, 0).
+    PrintableImage load(const QString& path, int page) const;
 
 private:
-    PrintableImage loadTiffImage(const QString& path) const;
+    PrintableImage loadTiffImage(const QString& path, int page) const;
+    int tiffPageCount(const QString& path) const;
     PrintableImage loadQtImage(const QString& path) const;
+    PrintableImage loadPngImage(const QString& path) const;
+    PrintableImage loadJpegImage(const QString& path) const;
 };
 
 } // namespace Lumetra

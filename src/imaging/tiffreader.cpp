@@ -1,20 +1,45 @@
 #include "imageloader.h"
 
-#include "imagelimits.h"
+#include "readersupport.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 
 #include <tiffio.h>
 
-#include <cmath>
+#include <algorithm>
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace Lumetra {
 
 namespace {
+
+// The most one libtiff buffer may take: a whole capped image in a single strip at
+// 8 bytes per pixel (16-bit RGBA). A header asking for more lies about its layout,
+// for instance with hundreds of samples per pixel.
+constexpr quint64 kMaxTiffBufferBytes = kMaxImagePixels * 8;
+
+QString undecodableMessage()
+{
+    return QStringLiteral("The TIFF image data could not be decoded.");
+}
+
+QString colorModelMessage()
+{
+    return QStringLiteral("Unsupported color model. Use an RGB, grayscale, or CMYK target image.");
+}
+
+// libtiff's reports for one handle. Warnings while the directory is read are
+// about tags (unknown ones, odd counts) and harmless; once pixels are decoded,
+// a warning means damaged data that libtiff has papered over.
+struct TiffReports
+{
+    bool decoding = false;
+    bool damaged = false;
+};
 
 struct TiffCloser
 {
@@ -22,144 +47,389 @@ struct TiffCloser
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
-// The most one libtiff buffer may take: a whole capped image in a single strip at
-// 8 bytes per pixel (16-bit RGBA). A header asking for more lies about its layout,
-// for instance with hundreds of samples per pixel.
-constexpr quint64 kMaxTiffBufferBytes = kMaxImagePixels * 8;
-
-TIFF* openTiff(const QString& path)
-{
-    const QByteArray name = QFile::encodeName(path);
 #if TIFFLIB_VERSION >= 20221213
-    // libtiff 4.5 can refuse any single allocation above a limit, whatever it is for.
+int onError(TIFF*, void* reports, const char*, const char*, va_list)
+{
+    static_cast<TiffReports*>(reports)->damaged = true;
+    return 1; // handled: nothing reaches libtiff's global handler or stderr
+}
+
+int onWarning(TIFF*, void* reports, const char*, const char*, va_list)
+{
+    auto* r = static_cast<TiffReports*>(reports);
+    r->damaged = r->damaged || r->decoding;
+    return 1;
+}
+#endif
+
+TIFF* openTiff(const QString& path, TiffReports& reports)
+{
+#if TIFFLIB_VERSION >= 20221213
+    // libtiff 4.5 can refuse any single allocation above a limit, whatever it is for,
+    // and report to this handle alone.
     if (TIFFOpenOptions* options = TIFFOpenOptionsAlloc()) {
         TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(kMaxTiffBufferBytes));
-        TIFF* tiff = TIFFOpenExt(name.constData(), "r", options);
+        TIFFOpenOptionsSetErrorHandlerExtR(options, onError, &reports);
+        TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, &reports);
+#ifdef Q_OS_WIN
+        TIFF* tiff = TIFFOpenWExt(reinterpret_cast<const wchar_t*>(path.utf16()), "r", options);
+#else
+        TIFF* tiff = TIFFOpenExt(QFile::encodeName(path).constData(), "r", options);
+#endif
         TIFFOpenOptionsFree(options);
         return tiff;
     }
+#else
+    Q_UNUSED(reports);
 #endif
-    return TIFFOpen(name.constData(), "r");
+#ifdef Q_OS_WIN
+    return TIFFOpenW(reinterpret_cast<const wchar_t*>(path.utf16()), "r");
+#else
+    return TIFFOpen(QFile::encodeName(path).constData(), "r");
+#endif
 }
 
 double tiffDpi(float resolution, uint16_t unit)
 {
-    double dpi = kFallbackDpi;
-    if (resolution > 0.0f && std::isfinite(resolution)) {
-        if (unit == RESUNIT_INCH)
-            dpi = double(resolution);
-        else if (unit == RESUNIT_CENTIMETER)
-            dpi = double(resolution) * 2.54;
-    }
-    return std::isfinite(dpi) && dpi > 0.0 ? dpi : kFallbackDpi;
+    if (!(resolution > 0.0f))
+        return kFallbackDpi;
+    if (unit == RESUNIT_INCH)
+        return statedDpi(double(resolution));
+    if (unit == RESUNIT_CENTIMETER)
+        return statedDpi(double(resolution) * 2.54);
+    return kFallbackDpi;
 }
 
-QString colorModelFor(uint16_t photometric, uint16_t samplesPerPixel)
+enum class Model
 {
+    Gray,
+    Rgb,
+    Cmyk
+};
+
+// How the samples of one pixel become a colour.
+struct Layout
+{
+    Model model = Model::Rgb;
+    int colorChannels = 3;
+    bool minIsWhite = false;
+    bool alpha = false;
+    bool associatedAlpha = false;
+};
+
+// Where each channel's samples of one row start, and the distance between pixels.
+struct RowSamples
+{
+    const uchar* channel[5] = {};
+    qsizetype stride = 0;
+};
+
+inline uint8_t to8(uint8_t v)
+{
+    return v;
+}
+
+inline uint8_t to8(uint16_t v)
+{
+    return uint8_t((uint32_t(v) * 255 + 32767) / 65535);
+}
+
+template<typename Sample>
+void convertRow(const RowSamples& in, QRgb* out, uint32_t count, const Layout& layout)
+{
+    const auto at = [&in](int channel, uint32_t x) {
+        return to8(*reinterpret_cast<const Sample*>(in.channel[channel] + qsizetype(x) * in.stride));
+    };
+    for (uint32_t x = 0; x < count; ++x) {
+        int r = 0;
+        int g = 0;
+        int b = 0;
+        switch (layout.model) {
+        case Model::Gray:
+            r = g = b = layout.minIsWhite ? 255 - at(0, x) : at(0, x);
+            break;
+        case Model::Rgb:
+            r = at(0, x);
+            g = at(1, x);
+            b = at(2, x);
+            break;
+        case Model::Cmyk: {
+            // libtiff's own rule for printing CMYK through RGB.
+            const int k = 255 - at(3, x);
+            r = k * (255 - at(0, x)) / 255;
+            g = k * (255 - at(1, x)) / 255;
+            b = k * (255 - at(2, x)) / 255;
+            break;
+        }
+        }
+        const int a = layout.alpha ? at(layout.colorChannels, x) : 255;
+        if (layout.associatedAlpha) {
+            // Premultiplied samples above their alpha are damage; keep the image valid.
+            r = std::min(r, a);
+            g = std::min(g, a);
+            b = std::min(b, a);
+        }
+        out[x] = qRgba(r, g, b, a);
+    }
+}
+
+// Widens 1-, 2- and 4-bit samples to bytes spanning 0 to 255.
+void unpackRow(const uchar* in, uchar* out, uint32_t samples, int bits)
+{
+    const int maximum = (1 << bits) - 1;
+    for (uint32_t i = 0; i < samples; ++i) {
+        const uint32_t bit = i * uint32_t(bits);
+        const int v = (in[bit / 8] >> (8 - bits - int(bit % 8))) & maximum;
+        out[i] = uchar(v * 255 / maximum);
+    }
+}
+
+// The tags that decide how pixels are read, each refused with its own message.
+struct Format
+{
+    Layout layout;
+    uint16_t bits = 0;
+    uint16_t samples = 0;
+    bool separate = false;
+    QString colorModel;
+};
+
+Format readFormat(TIFF* tiff)
+{
+    Format format;
+    uint16_t photometric = 0;
+    if (TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) == 0) {
+        throw ImageLoadException(QStringLiteral("The TIFF image does not state its color model (it has no "
+                                                "Photometric tag), so its colors are unknown."));
+    }
+    uint16_t compression = COMPRESSION_NONE;
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    uint16_t inkSet = INKSET_CMYK;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &format.samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &format.bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &inkSet);
+    format.separate = planar == PLANARCONFIG_SEPARATE;
+
+    Layout& layout = format.layout;
     switch (photometric) {
     case PHOTOMETRIC_MINISWHITE:
     case PHOTOMETRIC_MINISBLACK:
-        return QStringLiteral("Grayscale");
-    case PHOTOMETRIC_SEPARATED:
-        return QStringLiteral("CMYK");
+        layout = {Model::Gray, 1, photometric == PHOTOMETRIC_MINISWHITE};
+        format.colorModel = QStringLiteral("Grayscale");
+        break;
     case PHOTOMETRIC_RGB:
-        return QStringLiteral("RGB");
+        layout = {Model::Rgb, 3};
+        format.colorModel = QStringLiteral("RGB");
+        break;
+    case PHOTOMETRIC_YCBCR:
+        // JPEG-compressed RGB is stored as YCbCr; libjpeg turns it back into RGB.
+        if (compression != COMPRESSION_JPEG ||
+            TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB) == 0)
+            throw ImageLoadException(colorModelMessage());
+        layout = {Model::Rgb, 3};
+        format.colorModel = QStringLiteral("RGB");
+        break;
+    case PHOTOMETRIC_SEPARATED:
+        if (inkSet != INKSET_CMYK)
+            throw ImageLoadException(colorModelMessage());
+        layout = {Model::Cmyk, 4};
+        format.colorModel = QStringLiteral("CMYK");
+        break;
     default:
-        return samplesPerPixel >= 3 ? QStringLiteral("RGB") : QStringLiteral("Unknown");
+        throw ImageLoadException(colorModelMessage());
     }
-}
+    if (format.samples < layout.colorChannels || (photometric == PHOTOMETRIC_YCBCR && format.separate))
+        throw ImageLoadException(colorModelMessage());
 
-// libtiff's raster words hold red in the lowest byte; in memory on a little-endian
-// machine that is the toolkit's byte-ordered RGBA, which it turns into 0xAARRGGBB
-// words in place with its own swizzle.
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-constexpr QImage::Format kRasterFormat = QImage::Format_RGBA8888;
-#else
-constexpr QImage::Format kRasterFormat = QImage::Format_ARGB32;
-#endif
+    if (sampleFormat == SAMPLEFORMAT_INT || sampleFormat == SAMPLEFORMAT_COMPLEXINT) {
+        throw ImageLoadException(QStringLiteral("The TIFF image has signed samples, which Lumetra cannot "
+                                                "print. Use unsigned 8- or 16-bit samples."));
+    }
+    if (sampleFormat != SAMPLEFORMAT_UINT && sampleFormat != SAMPLEFORMAT_VOID) {
+        throw ImageLoadException(
+            QStringLiteral("The TIFF image has floating-point samples, which Lumetra cannot "
+                           "print. Use unsigned 8- or 16-bit samples."));
+    }
+    const bool packed = format.bits == 1 || format.bits == 2 || format.bits == 4;
+    if (!(format.bits == 8 || format.bits == 16 || (packed && format.samples == 1))) {
+        throw ImageLoadException(QStringLiteral("The TIFF image has %1-bit samples, which Lumetra cannot "
+                                                "print. Use 8- or 16-bit samples.")
+                                     .arg(format.bits));
+    }
 
-void rasterToArgb32(QImage& image)
-{
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    image.convertTo(QImage::Format_ARGB32);
-#else
-    for (int y = 0; y < image.height(); ++y) {
-        auto* line = reinterpret_cast<quint32*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const quint32 p = line[x];
-            line[x] = (p & 0xFF00FF00u) | ((p & 0xFFu) << 16) | ((p >> 16) & 0xFFu);
+    if (format.samples > layout.colorChannels) {
+        uint16_t extraCount = 0;
+        uint16_t* extras = nullptr;
+        if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extras) && extraCount > 0 && extras) {
+            layout.alpha = extras[0] == EXTRASAMPLE_ASSOCALPHA || extras[0] == EXTRASAMPLE_UNASSALPHA;
+            layout.associatedAlpha = extras[0] == EXTRASAMPLE_ASSOCALPHA;
         }
     }
-#endif
+    return format;
+}
+
+// Enough for any real multi-page file; a chain of directories longer than this is not a target.
+constexpr int kMaxDirectories = 4096;
+
+// Writers add reduced-resolution copies (thumbnails) and transparency masks as directories of their own.
+bool isFullResolution(TIFF* tiff)
+{
+    uint32_t type = 0;
+    uint16_t oldType = 0;
+    TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &type);
+    TIFFGetField(tiff, TIFFTAG_OSUBFILETYPE, &oldType);
+    return (type & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) == 0 && oldType != OFILETYPE_REDUCEDIMAGE;
+}
+
+// Walks the directories up to full-resolution page `wanted` (-1: all of them) and leaves
+// the handle there. Returns the number of pages passed, the wanted one included.
+int walkPages(TIFF* tiff, TiffReports& reports, int wanted)
+{
+    int pages = 0;
+    for (int directory = 0; directory < kMaxDirectories; ++directory) {
+        if (isFullResolution(tiff) && pages++ == wanted)
+            return pages;
+        // What counts against a page is what went wrong while reading its own directory.
+        reports.damaged = false;
+        if (!TIFFReadDirectory(tiff))
+            break;
+    }
+    return pages;
+}
+
+TiffHandle openOrThrow(const QString& path, TiffReports& reports)
+{
+    TiffHandle handle(openTiff(path, reports));
+    if (!handle)
+        throw ImageLoadException(QStringLiteral("The file could not be read as a TIFF image."));
+    return handle;
 }
 
 } // namespace
 
-PrintableImage ImageLoader::loadTiffImage(const QString& path) const
+int ImageLoader::tiffPageCount(const QString& path) const
 {
-    const TiffHandle tiff(openTiff(path));
-    if (!tiff)
-        throw ImageLoadException(QStringLiteral("The file could not be read as a TIFF image."));
+    TiffReports reports;
+    const TiffHandle handle = openOrThrow(path, reports);
+    return walkPages(handle.get(), reports, -1);
+}
+
+PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
+{
+    TiffReports reports;
+    const TiffHandle handle = openOrThrow(path, reports);
+    TIFF* tiff = handle.get();
+    if (page < 0)
+        throwNoSuchPage(walkPages(tiff, reports, -1), page);
+    // Short of the wanted page, the walk has counted every page there is.
+    const int passed = walkPages(tiff, reports, page);
+    if (passed <= page)
+        throwNoSuchPage(passed, page);
 
     uint32_t width = 0;
     uint32_t height = 0;
-    if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) == 0 ||
-        TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) == 0) {
+    if (TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) == 0 ||
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) == 0)
         throw ImageLoadException(QStringLiteral("The TIFF image size could not be read."));
-    }
 
-    uint16_t photometric = 0;
-    uint16_t samplesPerPixel = 0;
     uint16_t resolutionUnit = RESUNIT_INCH;
     float xResolution = 0.0f;
     float yResolution = 0.0f;
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samplesPerPixel);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
-    TIFFGetField(tiff.get(), TIFFTAG_XRESOLUTION, &xResolution);
-    TIFFGetField(tiff.get(), TIFFTAG_YRESOLUTION, &yResolution);
-
-    const QString colorModel = colorModelFor(photometric, samplesPerPixel);
-    if (colorModel == QLatin1String("Unknown")) {
-        throw ImageLoadException(
-            QStringLiteral("Unsupported color model. Use an RGB, grayscale, or CMYK target image."));
-    }
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
+    TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &xResolution);
+    TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &yResolution);
+    const Format format = readFormat(tiff);
 
     uint32_t iccSize = 0;
     void* iccData = nullptr;
     const bool hasIccProfile =
-        TIFFGetField(tiff.get(), TIFFTAG_ICCPROFILE, &iccSize, &iccData) == 1 && iccSize != 0 && iccData;
+        TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &iccSize, &iccData) == 1 && iccSize != 0 && iccData;
 
-    const QString undecodable = QStringLiteral("The TIFF image data could not be decoded.");
     // A header may declare any size; refuse before a pixel buffer exists.
     checkPixelCount(width, height);
     if (width == 0 || height == 0)
-        throw ImageLoadException(undecodable);
-    const uint64_t chunkBytes =
-        TIFFIsTiled(tiff.get()) ? TIFFTileSize64(tiff.get()) : TIFFStripSize64(tiff.get());
-    if (chunkBytes == 0 || chunkBytes > kMaxTiffBufferBytes)
-        throw ImageLoadException(undecodable);
+        throw ImageLoadException(undecodableMessage());
+    const bool tiled = TIFFIsTiled(tiff);
+    const uint64_t chunkBytes = tiled ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff);
+    const uint64_t chunkRowBytes = tiled ? TIFFTileRowSize64(tiff) : TIFFScanlineSize64(tiff);
+    const int planes = format.separate ? format.samples : 1;
+    if (chunkBytes == 0 || chunkRowBytes == 0 || chunkBytes * uint64_t(planes) > kMaxTiffBufferBytes)
+        throw ImageLoadException(undecodableMessage());
 
-    // libtiff decodes straight into the final image: its rows are 4 * width bytes
-    // with no padding, exactly the raster layout it expects.
-    QImage image(int(width), int(height), kRasterFormat);
-    if (image.isNull())
-        throw ImageLoadException(undecodable);
-    // Stop at the first damaged strip or tile: garbage must not pass for a target.
-    if (TIFFReadRGBAImageOriented(tiff.get(), width, height, reinterpret_cast<uint32_t*>(image.bits()),
-                                  ORIENTATION_TOPLEFT, 1) == 0) {
-        throw ImageLoadException(undecodable);
+    uint32_t chunkWidth = width;
+    uint32_t chunkHeight = 0;
+    if (tiled) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &chunkWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &chunkHeight);
+    } else {
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &chunkHeight);
+        chunkHeight = std::min(chunkHeight, height);
     }
-    rasterToArgb32(image);
+    if (chunkWidth == 0 || chunkHeight == 0 || uint64_t(chunkHeight) * chunkRowBytes > chunkBytes)
+        throw ImageLoadException(undecodableMessage());
 
-    PrintableImage result;
-    result.filePath = path;
-    result.fileName = QFileInfo(path).fileName();
+    // Premultiplied samples go into a premultiplied image: their colours stay the file's.
+    QImage image(int(width), int(height),
+                 format.layout.associatedAlpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32);
+    if (image.isNull())
+        throw ImageLoadException(undecodableMessage());
+
+    // One strip or tile per plane, decoded in turn: memory beyond the image stays one chunk.
+    std::vector<uchar> chunk(size_t(chunkBytes) * size_t(planes));
+    const bool packed = format.bits < 8;
+    const int samplesPerPlane = format.separate ? 1 : format.samples;
+    std::vector<uchar> unpacked(packed ? size_t(chunkWidth) * size_t(format.samples) : 0);
+    const qsizetype sampleBytes = format.bits == 16 ? 2 : 1;
+    reports.decoding = true;
+    for (uint32_t top = 0; top < height; top += chunkHeight) {
+        for (uint32_t left = 0; left < width; left += chunkWidth) {
+            for (int plane = 0; plane < planes; ++plane) {
+                uchar* target = chunk.data() + size_t(chunkBytes) * size_t(plane);
+                const tmsize_t read =
+                    tiled ? TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, left, top, 0, uint16_t(plane)),
+                                                target, tmsize_t(chunkBytes))
+                          : TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, top, uint16_t(plane)), target,
+                                                 tmsize_t(chunkBytes));
+                const uint32_t rows = tiled ? chunkHeight : std::min(chunkHeight, height - top);
+                // Stop at the first damaged strip or tile: garbage must not pass for a target.
+                if (read < 0 || uint64_t(read) < uint64_t(rows) * chunkRowBytes || reports.damaged)
+                    throw ImageLoadException(undecodableMessage());
+            }
+            const uint32_t rows = std::min(chunkHeight, height - top);
+            const uint32_t columns = std::min(chunkWidth, width - left);
+            for (uint32_t r = 0; r < rows; ++r) {
+                RowSamples samples;
+                // The colour channels and the alpha after them; other extra samples are not printed.
+                for (int c = 0; c < format.layout.colorChannels + int(format.layout.alpha); ++c) {
+                    const int plane = format.separate ? c : 0;
+                    const uchar* row =
+                        chunk.data() + size_t(chunkBytes) * size_t(plane) + size_t(r * chunkRowBytes);
+                    if (packed) {
+                        unpackRow(row, unpacked.data(), columns * uint32_t(samplesPerPlane), format.bits);
+                        row = unpacked.data();
+                    }
+                    samples.channel[c] = row + (format.separate ? 0 : c * (packed ? 1 : sampleBytes));
+                }
+                samples.stride = (packed ? 1 : sampleBytes) * samplesPerPlane;
+                auto* out = reinterpret_cast<QRgb*>(image.scanLine(int(top + r))) + left;
+                if (format.bits == 16)
+                    convertRow<uint16_t>(samples, out, columns, format.layout);
+                else
+                    convertRow<uint8_t>(samples, out, columns, format.layout);
+            }
+        }
+    }
+
+    PrintableImage result = emptyResult(path);
     result.pixelWidth = width;
     result.pixelHeight = height;
     result.dpiX = tiffDpi(xResolution, resolutionUnit);
     result.dpiY = tiffDpi(yResolution, resolutionUnit);
-    result.colorModel = colorModel;
+    result.colorModel = format.colorModel;
     result.hasIccProfile = hasIccProfile;
     if (hasIccProfile)
         result.iccProfileDescription = QStringLiteral("Embedded ICC profile");

@@ -14,9 +14,15 @@ struct AlignmentEntry
 };
 
 constexpr AlignmentEntry kAlignments[] = {
-    {0.0, 0.0, "Top Left"},    {0.5, 0.0, "Top Center"},    {1.0, 0.0, "Top Right"},
-    {0.0, 0.5, "Center Left"}, {0.5, 0.5, "Center"},        {1.0, 0.5, "Center Right"},
-    {0.0, 1.0, "Bottom Left"}, {0.5, 1.0, "Bottom Center"}, {1.0, 1.0, "Bottom Right"},
+    {0.0, 0.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Top Left")},
+    {0.5, 0.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Top Center")},
+    {1.0, 0.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Top Right")},
+    {0.0, 0.5, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Center Left")},
+    {0.5, 0.5, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Center")},
+    {1.0, 0.5, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Center Right")},
+    {0.0, 1.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Bottom Left")},
+    {0.5, 1.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Bottom Center")},
+    {1.0, 1.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Bottom Right")},
 };
 
 const AlignmentEntry& alignmentEntry(PrintAlignment alignment)

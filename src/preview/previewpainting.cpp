@@ -73,7 +73,7 @@ void paintPlaceholder(QPainter& painter, const QRectF& sheet)
     painter.setFont(titleFont);
     const int textFlags = Qt::AlignHCenter | Qt::AlignTop;
     painter.drawText(QRectF(card.x() + 20.0, card.y() + 112.0, card.width() - 40.0, card.height() - 192.0),
-                     textFlags, QStringLiteral("Drag and drop a target image"));
+                     textFlags, PreviewWidget::tr("Drag and drop a target image"));
 
     QFont hintFont = painter.font();
     setFontSize(hintFont, std::max(baseSize + 2, 12) - 2, inPixels);
@@ -81,7 +81,7 @@ void paintPlaceholder(QPainter& painter, const QRectF& sheet)
     painter.setFont(hintFont);
     painter.setPen(kSecondLine);
     painter.drawText(QRectF(card.x() + 20.0, card.y() + 144.0, card.width() - 40.0, card.height() - 192.0),
-                     textFlags, QStringLiteral("TIFF, JPEG, or PNG"));
+                     textFlags, PreviewWidget::tr("TIFF, JPEG, or PNG"));
 }
 
 void paintImage(QPainter& painter, const PreviewFrame& frame, SizeD paper, const QRectF& sheet,

@@ -89,8 +89,9 @@ EncodedImageFacts scanJpeg(QByteArrayView data)
             continue;
         if (size - pos < 2)
             return facts;
-        const qsizetype length = bigEndian16(bytes + pos);
-        if (length < 2 || length > size - pos)
+        // Like the decoder, a length below 2 counts as an empty segment.
+        const qsizetype length = qMax<qsizetype>(2, bigEndian16(bytes + pos));
+        if (length > size - pos)
             return facts;
         const uchar* payload = bytes + pos + 2;
         const qsizetype payloadSize = length - 2;
@@ -102,6 +103,8 @@ EncodedImageFacts scanJpeg(QByteArrayView data)
             const bool hasUnit = unit == 1 || unit == 2;
             facts.statesResolutionX = hasUnit && bigEndian16(payload + 8) > 0;
             facts.statesResolutionY = hasUnit && bigEndian16(payload + 10) > 0;
+        } else if (marker == 0xE1 && startsWith(payload, payloadSize, "Exif\0\0", 6)) {
+            facts.carriesExif = true;
         } else if (marker == 0xE2 && startsWith(payload, payloadSize, "ICC_PROFILE\0", 12) &&
                    payloadSize > 14) {
             facts.embedsIccProfile = true;

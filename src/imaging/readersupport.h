@@ -1,0 +1,32 @@
+#pragma once
+
+#include "imageloader.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+// Shared by the readers of each format; not part of the loader's interface.
+namespace Lumetra {
+
+// Throws ImageLoadException when a declared size exceeds kMaxImagePixels.
+// Called with the size from the file's header, before any pixel buffer exists.
+void checkPixelCount(quint64 width, quint64 height);
+
+// "The file could not be read as an image.": the PNG and JPEG readers' one failure.
+QString unreadableImageMessage();
+
+// Refuses a page beyond the last of a file with pages pages.
+[[noreturn]] void throwNoSuchPage(int pages, int page);
+
+// A result with the path, the file name and the defaults of an image that states nothing.
+PrintableImage emptyResult(const QString& path);
+
+// A resolution the file states, as dots per inch; 72 when it is not positive and finite.
+double statedDpi(double dotsPerInch);
+
+// The description a profile gives of itself: the toolkit's reading where it can
+// parse the profile, otherwise the profile's own description tag; may be empty.
+QString iccProfileDescription(const QByteArray& profile);
+
+} // namespace Lumetra
