@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -582,6 +584,53 @@ private slots:
                                      m_cups.deviceQueue()}));
         QCOMPARE(quality, QByteArray("high high "));
         QCOMPARE(service.queueName(), m_cups.deviceQueue());
+    }
+
+    void progressWhileSpooling()
+    {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        // A 12-megapixel target takes long enough to write for the modal progress to be caught busy;
+        // from then on every step it shows is noted: busy while the page is written, then the share sent.
+        PrintService service;
+        service.setQueueName(m_cups.rawQueue());
+        QStringList steps;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            if (!progress)
+                return;
+            watch.stop();
+            const auto note = [&steps, progress] {
+                const QString step = QStringLiteral("%1 %2/%3")
+                                         .arg(progress->labelText())
+                                         .arg(progress->value())
+                                         .arg(progress->maximum());
+                if (steps.isEmpty() || steps.last() != step)
+                    steps << step;
+            };
+            steps << QStringLiteral("modal %1").arg(progress->windowModality() == Qt::ApplicationModal);
+            note();
+            QObject::connect(progress->findChild<QProgressBar*>(), &QProgressBar::valueChanged, progress,
+                             note);
+        });
+        watch.start(5);
+        DialogAnswer answer(pressPrint);
+        QVERIFY(service.print(nullptr, printable(chart(3000, 4000), 600), settingsFor(0)));
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY2(steps.size() >= 4, qPrintable(steps.join(u'|')));
+        const QString sending = QStringLiteral("Sending to \"%1\"...").arg(m_cups.rawQueue());
+        QCOMPARE(steps.mid(0, 2),
+                 QStringList({QStringLiteral("modal 1"), QStringLiteral("Preparing the page... -1/0")}));
+        QCOMPARE(steps.last(), sending + QStringLiteral(" 1000/1000"));
+        // The share sent only grows.
+        int last = -1;
+        for (const QString& step : steps.mid(2)) {
+            QVERIFY2(step.startsWith(sending), qPrintable(step));
+            const int value = step.section(u' ', -1).section(u'/', 0, 0).toInt();
+            QVERIFY(value >= last);
+            last = value;
+        }
     }
 
     void marginIntrusion_data()
