@@ -1,9 +1,11 @@
 #include "mainwindow.h"
 
 #include "papergeometry.h"
+#include "previewwidget.h"
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 
 #include <exception>
 
@@ -16,17 +18,35 @@ void MainWindow::printImage()
     if (!confirmPrintCrop(m_set))
         return;
     try {
+        bool printed = false;
         if (m_set.pages.size() <= 1) {
-            m_printService.print(this, *m_image, m_settings);
+            // The preview's turned copy is the print's too: a 200-megapixel target is not turned twice.
+            printed = m_printService.print(this, *m_image, m_settings, m_preview->turnedImage());
         } else {
+            QList<PrintableImage> pages;
+            for (const TargetPage& page : m_set.pages)
+                pages << page.facts;
             // The page shown is decoded already; the others are decoded in turn as they print.
-            m_printService.print(
-                this, int(m_set.pages.size()),
-                [this](int index) {
-                    return index == m_pageShown ? *m_image : m_imageLoader.loadPage(m_set.pages.at(index));
+            const PrintableImage shown = *m_image;
+            const int shownIndex = m_pageShown;
+            const ImageLoader& loader = m_imageLoader;
+            const TargetSet set = m_set;
+            printed = m_printService.print(
+                this, pages,
+                [shown, shownIndex, &loader, set](int index) {
+                    return index == shownIndex ? shown : loader.loadPage(set.pages.at(index));
                 },
                 m_settings);
         }
+        if (!printed)
+            return;
+        savePrintQueue();
+        // The dialog may have moved to another queue, with other margins.
+        m_preview->setUnprintableMargins(m_printService.unprintableMargins(m_settings));
+        if (m_printService.lastJobId() > 0)
+            statusBar()->showMessage(tr("Sent to \"%1\" as job %2")
+                                         .arg(m_printService.lastJobQueue())
+                                         .arg(m_printService.lastJobId()));
     } catch (const PrintException& error) {
         showError(tr("Could not print target image"), error.message());
     } catch (const std::exception& error) {

@@ -6,6 +6,8 @@
 
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
+#include <QStatusBar>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -58,7 +60,8 @@ struct ModalAnswerer
     void poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal) {
+        // The print's progress answers itself when the job has been handed over.
+        if (!modal || qobject_cast<QProgressDialog*>(modal)) {
             idlePolls = 0;
             return;
         }
@@ -997,6 +1000,11 @@ private slots:
                  QList<int>({2550, 3300, 300, 300}));
         QCOMPARE(Testing::pdfPageSizePoints(document, 1, &problem), QSizeF(612, 792));
         QVERIFY(m_cups.jobAttributes(document).contains("Lumetra"));
+        // d00012-001 is job 12; the window names it, and the queue is kept for the next run.
+        const int job = QFileInfo(document).fileName().section(u'-', 0, 0).mid(1).toInt();
+        QCOMPARE(w->statusBar()->currentMessage(),
+                 u"Sent to \"%1\" as job %2"_s.arg(m_cups.rawQueue()).arg(job));
+        QCOMPARE(store().value(u"print/queue"_s).toString(), m_cups.rawQueue());
     }
 
     // A set prints as one job, a sheet per page, each page's pixels as they are in its file and
