@@ -72,13 +72,11 @@ bool writeTarget(const QString& path, quint32 width, quint32 height, double dpi,
     return written;
 }
 
-QAction* action(MainWindow& window, const QString& text)
+QAction* action(MainWindow& window, const char* name)
 {
-    for (QAction* action : window.actions()) {
-        if (action->text() == text)
-            return action;
-    }
-    std::fprintf(stderr, "no action %s\n", qPrintable(text));
+    if (auto* action = window.findChild<QAction*>(QLatin1String(name)))
+        return action;
+    std::fprintf(stderr, "no action %s\n", name);
     std::exit(1);
 }
 
@@ -89,13 +87,13 @@ int runPhase(const QString& phase, const QStringList& files, const QString& pdf)
     window.show();
     QApplication::processEvents();
     if (phase == QLatin1String("one") || phase == QLatin1String("print one"))
-        window.loadCommandLinePaths(files.mid(0, 1));
+        window.loadCommandLine(files.mid(0, 1));
     else if (phase != QLatin1String("idle"))
-        window.loadCommandLinePaths(files);
+        window.loadCommandLine(files);
     QApplication::processEvents();
     if (phase == QLatin1String("step")) {
         for (int i = 1; i < files.size(); ++i) {
-            action(window, QStringLiteral("Next Page"))->trigger();
+            action(window, "nextPageAction")->trigger();
             QApplication::processEvents(); // the preview paints the page
         }
     }
@@ -113,7 +111,7 @@ int runPhase(const QString& phase, const QStringList& files, const QString& pdf)
             }
         });
         timer.start();
-        action(window, QStringLiteral("Print"))->trigger();
+        action(window, "printAction")->trigger();
         if (QFileInfo(pdf).size() == 0) {
             std::fprintf(stderr, "nothing was printed\n");
             return 1;
