@@ -846,7 +846,6 @@ private slots:
              {Row{u"DIN A4", 0.00009, 0.00009, 0, 0, nullptr}, Row{u"DIN A4", 0.00012, 0, 0, 0, a4},
               Row{u"DIN A4", 0, 0.00012, 0, 0, a4}, Row{u"DIN A4", 0, 0, 1, 90, nullptr},
               Row{u"DIN A4", 0, 0, 1, 0, u"Paper: 11.69 x 8.27 in"},
-              Row{u"Letter", 0, 0.00012, 0, 0, u"Paper: 8.50 x 11.00 in"},
               Row{u"Super B (13 × 19 in)", 0.00009, 0, 1, 90, nullptr},
               Row{u"Super B (13 × 19 in)", 0.00012, 0, 1, 90, u"Paper: 19.00 x 13.00 in"}}) {
             const PaperPreset paper = *paperPresetNamed(QString::fromUtf16(row.paper));
