@@ -415,7 +415,6 @@ void TestImaging::outcome_data()
     const QByteArray tiff = tiffBytes(TiffSpec());
     // The suffix alone decides the path; on the toolkit path the content decides the format.
     row("tif.bak", "image.tif.bak", tiff, kChooseMessage);
-    row("IMAGE.JPEG", "IMAGE.JPEG", jpeg, kLoaded);
     row("Scan.TIF", "Scan.TIF", tiff, kLoaded);
     row("png named .jpg", "png.jpg", png, kLoaded);
     row("png named .tif", "png.tif", png, kNotTiffMessage);
@@ -458,7 +457,7 @@ void TestImaging::outcome_data()
     const quint64 noBuffer = 64u << 20;
     const quint64 cappedBuffer = 8 * kMaxImagePixels;
     const auto lzw = [](quint32 w, quint32 h) { return rawGrayTiff(w, h, COMPRESSION_LZW, "\x80\x00\x40"); };
-    row("tiff 200000 squared", "huge.tif", lzw(200000, 200000), kTooLargeMessage, noBuffer);
+    row("tiff 2^32 pixels", "huge.tif", lzw(65536, 65536), kTooLargeMessage, noBuffer);
     row("tiff one row over", "huge.tif", lzw(20000, 15001), kTooLargeMessage, noBuffer);
     row("tiff exactly the cap", "huge.tif", lzw(20000, 15000), kUndecodableMessage, cappedBuffer,
         kMaxImagePixels);
@@ -508,8 +507,6 @@ void TestImaging::outcome_data()
         change(s);
         return tiffBytes(s);
     };
-    row("tiff cielab", "lab.tif", spec([](TiffSpec& s) { s.photometric = PHOTOMETRIC_CIELAB; }),
-        kColorModelMessage);
     QByteArray noPhotometric = tiffBytes(TiffSpec());
     const QByteArray photometricEntry("\x06\x01\x03\0\x01\0\0\0", 8); // tag 262, SHORT, count 1
     QVERIFY(noPhotometric.indexOf(photometricEntry) > 0);
@@ -517,15 +514,12 @@ void TestImaging::outcome_data()
     row("tiff without photometric", "nophot.tif", noPhotometric, kNoPhotometricMessage);
     row("tiff signed 8-bit", "signed.tif", spec([](TiffSpec& s) { s.sampleFormat = SAMPLEFORMAT_INT; }),
         kSignedMessage);
-    const auto floating = [&spec](quint16 bits) {
-        return spec([bits](TiffSpec& s) {
-            s.bits = bits;
+    row("tiff float 32", "f32.tif", spec([](TiffSpec& s) {
+            s.bits = 32;
             s.sampleFormat = SAMPLEFORMAT_IEEEFP;
-            s.raw = QByteArray(int(s.width * s.height * 3 * bits / 8), '\0');
-        });
-    };
-    row("tiff float 32", "f32.tif", floating(32), kFloatMessage);
-    row("tiff float 16", "f16.tif", floating(16), kFloatMessage);
+            s.raw = QByteArray(int(s.width * s.height * 3 * 4), '\0');
+        }),
+        kFloatMessage);
     row("tiff 12-bit", "12.tif", spec([](TiffSpec& s) {
             s.bits = 12;
             s.raw = QByteArray(int(s.width * s.height * 3 * 12 / 8 + 1), '\0');
@@ -561,8 +555,6 @@ void TestImaging::outcome_data()
     dpi("jpeg no density unit", "r.jpg", withJfifDensity(jpeg, 0, 1, 1), 72, 72);
     dpi("jpeg 96 dpi", "r.jpeg", withJfifDensity(jpeg, 1, 96, 96), 96, 96);
     dpi("jpeg 118 per cm", "r.jpg", withJfifDensity(jpeg, 2, 118, 59), 118 * 2.54, 59 * 2.54);
-    const QByteArray noJfif = QByteArray(jpeg).remove(2, 2 + qFromBigEndian<quint16>(jpeg.constData() + 4));
-    dpi("jpeg Exif only", "r.jpg", withSegment(noJfif, '\xE1', exif(300, 300, 2)), 300, 300);
     dpi("jpeg JFIF aspect, Exif dpi", "r.jpg",
         withSegment(withJfifDensity(jpeg, 0, 1, 1), '\xE1', exif(300, 150, 2)), 300, 150);
     dpi("jpeg Exif per cm", "r.jpg", withSegment(withJfifDensity(jpeg, 0, 1, 1), '\xE1', exif(118, 118, 3)),
@@ -576,9 +568,7 @@ void TestImaging::outcome_data()
     dpi("png pHYs after the data", "r.png",
         QByteArray(unstated).insert(unstated.size() - 12, pngChunk("pHYs", be32(11811) + be32(11811) + '\1')),
         72, 72);
-    // Other formats under a PNG or JPEG name state nothing Lumetra takes on trust.
-    const QByteArray gif("GIF89a\1\0\1\0\x80\0\0\xFF\xFF\xFF\0\0\0,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 35);
-    dpi("gif named .png", "gif.png", gif, 72, 72);
+    // Another format under a JPEG name states nothing Lumetra takes on trust.
     QImage bmp = quadrants(8, 8);
     bmp.setDotsPerMeterX(11811);
     bmp.setDotsPerMeterY(11811);
@@ -648,7 +638,6 @@ void TestImaging::pixels_data()
     TiffSpec profiled{PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_LZW};
     profiled.iccProfile = testProfile();
     tiff("tiff rgb8 lzw strips", {PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW}, "RGB", rgb);
-    tiff("tiff rgb8 lzw tile", {PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, 48}, "RGB", rgb);
     tiff("tiff rgb16 none tile", {PHOTOMETRIC_RGB, 3, 16, COMPRESSION_NONE, 48}, "RGB", rgb);
     TiffSpec planes{PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW};
     planes.separate = true;
@@ -656,7 +645,6 @@ void TestImaging::pixels_data()
     planes.tileSize = 48;
     tiff("tiff rgb8 separate planes tile", planes, "RGB", rgb);
     tiff("tiff gray8", {PHOTOMETRIC_MINISBLACK, 1}, "Grayscale", gray);
-    tiff("tiff gray16", {PHOTOMETRIC_MINISBLACK, 1, 16}, "Grayscale", gray);
     tiff("tiff gray4", {PHOTOMETRIC_MINISBLACK, 1, 4}, "Grayscale", [](const int* s) {
         const int v = (s[0] >> 4) * 255 / 15;
         return qRgb(v, v, v);
@@ -675,11 +663,9 @@ void TestImaging::pixels_data()
     tiff("tiff rgba unassociated", straight, "RGB",
          [](const int* s) { return qRgba(s[0], s[1], s[2], s[3]); });
     // Orientation is not applied on any path: the stored rows print as stored.
-    for (const quint16 orientation : {ORIENTATION_RIGHTTOP, ORIENTATION_RIGHTBOT, ORIENTATION_LEFTBOT}) {
-        TiffSpec turned;
-        turned.orientation = orientation;
-        tiff(qPrintable(QStringLiteral("tiff orientation %1").arg(orientation)), turned, "RGB", rgb);
-    }
+    TiffSpec turned;
+    turned.orientation = ORIENTATION_RIGHTTOP;
+    tiff("tiff orientation", turned, "RGB", rgb);
 
     const QList<std::tuple<const char*, QImage, const char*>> sources{
         {"png grayscale", patterned(QImage::Format_Grayscale8), "Grayscale"},
@@ -780,10 +766,8 @@ void TestImaging::nonRegularFiles()
     QStringList paths{g_folder + QStringLiteral("/folder.png")};
     QVERIFY(QDir().mkpath(paths.first()));
 #ifdef Q_OS_UNIX
-    for (const char* name : {"/pipe.tif", "/pipe.jpg"}) {
-        paths << g_folder + QLatin1String(name);
-        QCOMPARE(::mkfifo(QFile::encodeName(paths.last()).constData(), 0600), 0);
-    }
+    paths << g_folder + QStringLiteral("/pipe.tif");
+    QCOMPARE(::mkfifo(QFile::encodeName(paths.last()).constData(), 0600), 0);
 #endif
     for (const QString& path : paths) {
         QString message;

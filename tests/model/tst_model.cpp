@@ -67,10 +67,8 @@ private slots:
         QTest::addColumn<double>("inchesW");
         QTest::addColumn<double>("inchesH");
         QTest::newRow("A4 at 300") << 2480u << 3508u << 300.0 << 300.0 << 2480.0 / 300 << 3508.0 / 300;
-        QTest::newRow("zero x dpi") << 720u << 300u << 0.0 << 150.0 << 10.0 << 2.0;
-        QTest::newRow("negative dpi") << 144u << 144u << -300.0 << -1.0 << 2.0 << 2.0;
-        QTest::newRow("NaN dpi") << 144u << 72u << kNaN << 36.0 << 2.0 << 2.0;
-        QTest::newRow("infinite dpi") << 144u << 144u << kInf << -kInf << 2.0 << 2.0;
+        QTest::newRow("zero and negative dpi") << 144u << 300u << 0.0 << -1.0 << 2.0 << 300.0 / 72;
+        QTest::newRow("NaN and infinite dpi") << 144u << 72u << kNaN << kInf << 2.0 << 1.0;
         QTest::newRow("above 2^31 pixels") << 4294967295u << 1u << 1.0 << 1.0 << 4294967295.0 << 1.0;
     }
 
@@ -100,23 +98,18 @@ private slots:
         const double a2H = 594.0 / 25.4;
         constexpr auto D = PaperSeries::Din;
         constexpr auto N = PaperSeries::NorthAmerican;
-        QTest::newRow("exactly A4") << kA4W << kA4H << P << D << "DIN A4";
         QTest::newRow("A4 plus the tolerance") << kA4W + 0.0001 << kA4H + 0.0001 << P << D << "DIN A4";
         QTest::newRow("A4 just inside the tolerance") << kA4W << kA4H + 0.000099 << P << D << "DIN A4";
         QTest::newRow("A4 just outside in height") << kA4W << kA4H + 0.000101 << P << D << "DIN A3";
         QTest::newRow("A4 just outside in width") << kA4W + 0.000101 << kA4H << P << D << "DIN A3";
-        QTest::newRow("2480x3508 at 300 dpi") << 2480.0 / 300 << 3508.0 / 300 << P << D << "DIN A3";
         QTest::newRow("A4 landscape in landscape") << kA4H << kA4W << L << D << "DIN A4";
         QTest::newRow("A4 portrait in landscape") << kA4W << kA4H << L << D << "DIN A3";
-        QTest::newRow("12 x 8 landscape") << 12.0 << 8.0 << L << D << "DIN A3";
         QTest::newRow("just over A3 width") << a3W + 0.0002 << 1.0 << P << D << "DIN A3+";
         QTest::newRow("taller than A2") << 1.0 << a2H + 0.0002 << P << D << "DIN A2";
         QTest::newRow("NaN width") << kNaN << 1.0 << P << D << "DIN A2";
         // A full-page Letter target (2550 x 3300 px at 300 dpi) stays in the series of the sheet in use.
         QTest::newRow("Letter target, DIN") << 2550.0 / 300 << 3300.0 / 300 << P << D << "DIN A3";
         QTest::newRow("Letter target") << 2550.0 / 300 << 3300.0 / 300 << P << N << "Letter";
-        QTest::newRow("Letter target in landscape") << 3300.0 / 300 << 2550.0 / 300 << L << N << "Letter";
-        QTest::newRow("larger than ANSI C") << 17.0 << 22.001 << P << N << "ANSI C (17 × 22 in)";
         QTest::newRow("NaN height, North American") << 1.0 << kNaN << P << N << "ANSI C (17 × 22 in)";
         QTest::newRow("no such series is DIN") << 12.0 << 8.0 << L << PaperSeries(7) << "DIN A3";
     }
@@ -164,10 +157,6 @@ private slots:
         QCOMPARE(paperSeries(*paperPresetNamed(u"Legal"_s)), PaperSeries::NorthAmerican);
         QCOMPARE(paperSeries(*paperPresetNamed(u"DIN A3+"_s)), PaperSeries::Din);
         QCOMPARE(paperSeries(PaperPreset{u"Letter "_s, 215.9, 279.4}), PaperSeries::Din);
-        // The North American sheets are whole inches.
-        const SizeD superB = paperPresetNamed(u"Super B (13 × 19 in)"_s)->sizeInches(L);
-        COMPARE_NEAR(superB.width, 19.0);
-        COMPARE_NEAR(superB.height, 13.0);
     }
 
     // Every North American sheet on each axis in both orientations: 0.000099 in over still fits,
@@ -208,8 +197,6 @@ private slots:
                           : SizeD{paper.width + by, paper.height + 0.000099};
         };
         constexpr auto N = PaperSeries::NorthAmerican;
-        QVERIFY(fitsOnPaper(grown(0.000099), paper));
-        QVERIFY(!fitsOnPaper(grown(0.000101), paper));
         QCOMPARE(Lumetra::smallestFittingPaper(grown(0.000099), orientation, N).name, sheet);
         QCOMPARE(Lumetra::smallestFittingPaper(grown(0.000101), orientation, N).name, next);
     }
@@ -218,18 +205,15 @@ private slots:
     {
         QCOMPARE(Lumetra::orientationForImage({8.0000001, 8.0}), L);
         QCOMPARE(Lumetra::orientationForImage({8.0, 8.0}), P);
-        QCOMPARE(Lumetra::orientationForImage({8.0, 12.0}), P);
         QCOMPARE(Lumetra::orientationForImage({kNaN, 8.0}), P);
-        QCOMPARE(Lumetra::orientationForImage({8.0, kNaN}), P);
     }
 
     void angles_data()
     {
         QTest::addColumn<int>("degrees");
         QTest::addColumn<int>("normalized");
-        const int rows[][2] = {{0, 0},    {90, 90},       {180, 180},    {270, 270}, {360, 0},
-                               {450, 90}, {-90, 270},     {-270, 90},    {-360, 0},  {45, 45},
-                               {-1, 359}, {INT_MAX, 127}, {INT_MIN, 232}};
+        const int rows[][2] = {{0, 0},   {90, 90},  {270, 270},     {360, 0},      {-90, 270},
+                               {45, 45}, {-1, 359}, {INT_MAX, 127}, {INT_MIN, 232}};
         for (const auto& row : rows)
             QTest::addRow("%d", row[0]) << row[0] << row[1];
     }
@@ -257,7 +241,6 @@ private slots:
         const QRgb d = 0xff000010, e = 0xff000020, f = 0xff000030;
         // A clockwise quarter turn on screen brings the bottom-left corner to the top-left.
         QTest::newRow("90 clockwise") << 90 << QSize(2, 3) << QList<QRgb>{d, a, e, b, f, c};
-        QTest::newRow("-270 is 90") << -270 << QSize(2, 3) << QList<QRgb>{d, a, e, b, f, c};
         QTest::newRow("270 anticlockwise") << 270 << QSize(2, 3) << QList<QRgb>{c, f, b, e, a, d};
         QTest::newRow("-90 is 270") << -90 << QSize(2, 3) << QList<QRgb>{c, f, b, e, a, d};
         QTest::newRow("180") << 180 << QSize(3, 2) << QList<QRgb>{f, e, d, c, b, a};
@@ -306,8 +289,6 @@ private slots:
         QTest::newRow("BottomRight") << 8 << 4.0 << 4.2677165354 << 5.6929133858 << "Bottom Right";
         QTest::newRow("9 is Center") << 9 << 4.0 << dx / 2 << dy / 2 << "Center";
         QTest::newRow("-1 is Center") << -1 << 4.0 << dx / 2 << dy / 2 << "Center";
-        QTest::newRow("INT_MIN is Center") << INT_MIN << 4.0 << dx / 2 << dy / 2 << "Center";
-        QTest::newRow("too wide, Center") << 4 << 10.0 << -0.8661417323 << dy / 2 << "Center";
         QTest::newRow("too wide, TopRight") << 2 << 10.0 << kA4W - 10.0 << 0.0 << "Top Right";
     }
 
