@@ -10,13 +10,13 @@ want_tests=0
 case "$(uname -s)" in
 Linux)
     if ! command -v apt-get >/dev/null 2>&1; then
-        echo "deps: this Linux has no apt-get; install a C++17 compiler, CMake >= 3.21, Qt 6 (Widgets, PrintSupport, Svg), libtiff, libpng, libjpeg and zlib by hand." >&2
+        echo "deps: this Linux has no apt-get; install a C++17 compiler, CMake >= 3.21, Qt 6 (Widgets, PrintSupport, Svg), libtiff, libpng, libjpeg, zlib and libcups by hand." >&2
         exit 1
     fi
     packages=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libtiff-dev libpng-dev libjpeg-dev zlib1g-dev libgl-dev
-              qt6-qpa-plugins)
+              qt6-qpa-plugins libcups2-dev)
     if [ "$want_tests" = 1 ]; then
-        packages+=(cups cups-client cups-filters poppler-utils)
+        packages+=(cups cups-client cups-filters ghostscript colord-data poppler-utils)
     fi
     missing=()
     for p in "${packages[@]}"; do

@@ -1,11 +1,22 @@
 // Time from accepting the print dialog to the job handed over (print() returning), for a
 // 6732 x 9638 pixel target printed to a PDF file, with and without a quarter turn. The baseline is
 // the least Qt itself needs for the same page: one drawImage of the same pixels into a QPdfWriter.
+// Through a private CUPS queue (a raw queue, so that no filter runs) it sets print() against Qt's
+// own CUPS engine drawing the same page, and splits Lumetra's job into writing the page (spool)
+// and sending it (hand-over).
 //
-//     bench_printing [runs]        (run with QT_QPA_PLATFORM=offscreen where there is no display)
+// With "memory" it prints one 12000 x 16900 target (DIN A2 at 720 dpi) turned a quarter, the way
+// the window does (the preview's turned copy handed in), and reports the peak memory.
+//
+//     bench_printing [runs | memory]    (run with QT_QPA_PLATFORM=offscreen where there is no display)
 
 #include "papergeometry.h"
 #include "printservice.h"
+#include "privatecups.h"
+
+#ifdef LUMETRA_CUPS_SUBMISSION
+#include "cupsjob.h"
+#endif
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -68,8 +79,10 @@ QImage target()
     return image;
 }
 
-// Milliseconds from the dialog's acceptance to print() returning.
-double timePrint(const PrintableImage& image, const PrintSettings& settings, const QString& file)
+// Milliseconds from the dialog's acceptance to print() returning; to the file, or to the service's
+// queue when the file is empty.
+double timePrint(PrintService& service, const PrintableImage& image, const PrintSettings& settings,
+                 const QString& file, const QImage& turned = QImage())
 {
     QElapsedTimer clock;
     QTimer timer;
@@ -79,7 +92,8 @@ double timePrint(const PrintableImage& image, const PrintSettings& settings, con
             auto* dialog = qobject_cast<QPrintDialog*>(widget);
             if (dialog && dialog->isVisible()) {
                 timer.stop();
-                dialog->printer()->setOutputFileName(file);
+                if (!file.isEmpty())
+                    dialog->printer()->setOutputFileName(file);
                 clock.start();
                 dialog->done(QDialog::Accepted);
                 return;
@@ -87,7 +101,7 @@ double timePrint(const PrintableImage& image, const PrintSettings& settings, con
         }
     });
     timer.start();
-    if (!PrintService().print(nullptr, image, settings)) {
+    if (!service.print(nullptr, image, settings, turned)) {
         std::fprintf(stderr, "print was not accepted\n");
         std::exit(1);
     }
@@ -109,14 +123,78 @@ double timeBaseline(const PrintableImage& image, const PrintSettings& settings, 
     return static_cast<double>(clock.nsecsElapsed()) / 1e6;
 }
 
+#ifdef LUMETRA_CUPS_SUBMISSION
+// Qt's own CUPS engine, as Lumetra printed before it sent its jobs itself: the same page drawn on a
+// QPrinter set to the queue, handed over when the painter ends.
+double timeQtEngine(const PrintableImage& image, const PrintSettings& settings, const QString& queue)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPrinterName(queue);
+    PrintService::preparePrinter(printer, settings);
+    QPainter painter(&printer);
+    PrintService::drawPage(painter, printer.paperRect(QPrinter::DevicePixel), printer.resolution(), image,
+                           settings);
+    painter.end();
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+double timeHandOver(const QString& queue, const QString& file)
+{
+    QElapsedTimer clock;
+    clock.start();
+    submitPdf(queue, file, jobOptions({}, 1, PrintService::pageLayout(PrintSettings())),
+              [](qint64, qint64) {});
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+#endif
+
+void row(const char* name, const std::vector<double>& samples, double base)
+{
+    const Figures figures = summarize(samples);
+    std::printf("%-34s %12.1f %12.1f %14.1f %10.2f\n", name, figures.median, figures.p95, peakMegabytes(),
+                base > 0 ? figures.median / base : 1.0);
+}
+
+int memory(const QString& file)
+{
+    PrintableImage image;
+    image.image = QImage(12000, 16900, QImage::Format_RGB32);
+    image.image.fill(qRgb(200, 120, 40));
+    image.pixelWidth = 12000;
+    image.pixelHeight = 16900;
+    image.dpiX = image.dpiY = 720;
+    PrintSettings settings;
+    settings.paper = paperPresets().at(3);
+    settings.orientation = PrintOrientation::Landscape;
+    settings.rotationDegrees = 90;
+    const double before = peakMegabytes();
+    const QImage turned = rotatedImage(image.image, 90); // the preview's copy
+    PrintService service;
+    const double ms = timePrint(service, image, settings, file, turned);
+    const double imageMb = double(image.image.sizeInBytes()) / (1024.0 * 1024.0);
+    std::printf("bench_printing memory: 12000 x 16900 px at 720 dpi on DIN A2, turned a quarter\n");
+    std::printf("image %.0f MB, turned copy %.0f MB, peak RSS before print %.0f MB, after %.0f MB "
+                "(%.2f x the image), print %.0f ms\n",
+                imageMb, imageMb, before, peakMegabytes(), peakMegabytes() / imageMb, ms);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("bench.pdf"));
+    // The private scheduler must be up before Qt's print support first talks to CUPS.
+    Testing::PrivateCups cups;
+    const bool haveCups = cups.start();
+    QApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "memory")
+        return memory(file);
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
 
     PrintableImage image;
     image.image = target();
@@ -145,14 +223,38 @@ int main(int argc, char** argv)
     {
         const char* name;
         const PrintSettings* settings;
-    } cases[] = {{"print(), rotation 0", &upright}, {"print(), rotation 90", &turned}};
+    } cases[] = {{"print() to file, rotation 0", &upright}, {"print() to file, rotation 90", &turned}};
     for (const auto& c : cases) {
         std::vector<double> samples;
+        PrintService service;
         for (int i = 0; i < runs; ++i)
-            samples.push_back(timePrint(image, *c.settings, file));
-        const Figures figures = summarize(samples);
-        std::printf("%-34s %12.1f %12.1f %14.1f %10.2f\n", c.name, figures.median, figures.p95,
-                    peakMegabytes(), figures.median / base.median);
+            samples.push_back(timePrint(service, image, *c.settings, file));
+        row(c.name, samples, base.median);
     }
+
+#ifndef LUMETRA_CUPS_SUBMISSION
+    std::printf("queue cases: only where Lumetra hands its jobs to CUPS itself\n");
+    Q_UNUSED(haveCups);
     return 0;
+#else
+    if (!haveCups) {
+        std::printf("queue cases skipped: %s\n", qPrintable(cups.errorString()));
+        return 0;
+    }
+    const QString queue = cups.rawQueue();
+    std::vector<double> qt, ours, handOver;
+    PrintService service;
+    service.setQueueName(queue);
+    for (int i = 0; i < runs; ++i) {
+        qt.push_back(timeQtEngine(image, upright, queue));
+        ours.push_back(timePrint(service, image, upright, QString()));
+        handOver.push_back(timeHandOver(queue, file)); // the page print() to file wrote last
+    }
+    row("queue: Qt's CUPS engine (before)", qt, base.median);
+    row("queue: print(), rotation 0", ours, base.median);
+    row("  of which hand-over (submitPdf)", handOver, base.median);
+    std::printf("print() to the queue / Qt's CUPS engine: %.3f\n",
+                summarize(ours).median / summarize(qt).median);
+    return 0;
+#endif
 }

@@ -190,6 +190,7 @@ void MainWindow::updatePreview()
 {
     m_preview->setSettings(m_settings);
     m_preview->setImage(m_image);
+    m_preview->setUnprintableMargins(m_printService.unprintableMargins(m_settings));
 }
 
 void MainWindow::selectAlignment(PrintAlignment alignment)

@@ -71,6 +71,7 @@ private:
     // settings.cpp
     void loadPrintSettings();
     void savePrintSettings() const;
+    void savePrintQueue();
     static QByteArray storedWindowGeometry();
     static void storeWindowGeometry(const QByteArray& geometry);
     static QStringList recentTargets();

@@ -1,9 +1,11 @@
 #include "mainwindow.h"
 
 #include "papergeometry.h"
+#include "previewwidget.h"
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 
 #include <exception>
 
@@ -16,7 +18,16 @@ void MainWindow::printImage()
     if (!confirmPrintCrop(*m_image))
         return;
     try {
-        m_printService.print(this, *m_image, m_settings);
+        // The preview's turned copy is the print's too: a 200-megapixel target is not turned twice.
+        if (!m_printService.print(this, *m_image, m_settings, m_preview->turnedImage()))
+            return;
+        savePrintQueue();
+        // The dialog may have moved to another queue, with other margins.
+        m_preview->setUnprintableMargins(m_printService.unprintableMargins(m_settings));
+        if (m_printService.lastJobId() > 0)
+            statusBar()->showMessage(tr("Sent to \"%1\" as job %2")
+                                         .arg(m_printService.lastJobQueue())
+                                         .arg(m_printService.lastJobId()));
     } catch (const PrintException& error) {
         showError(tr("Could not print target image"), error.message());
     } catch (const std::exception& error) {

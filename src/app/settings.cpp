@@ -12,6 +12,7 @@ namespace {
 const QString kPaperKey = QStringLiteral("print/paper");
 const QString kOrientationKey = QStringLiteral("print/orientation");
 const QString kAlignmentKey = QStringLiteral("print/alignment");
+const QString kQueueKey = QStringLiteral("print/queue");
 const QString kGeometryKey = QStringLiteral("window/geometry");
 const QString kRecentKey = QStringLiteral("recent/targets");
 constexpr int kMaxRecentTargets = 10;
@@ -39,6 +40,16 @@ void MainWindow::loadPrintSettings()
     const int alignment = settings.value(kAlignmentKey, static_cast<int>(m_settings.alignment)).toInt();
     if (static_cast<quint32>(alignment) <= 8)
         m_settings.alignment = static_cast<PrintAlignment>(alignment);
+
+    // A queue that no longer exists leaves the system's default in place.
+    m_printService.setQueueName(settings.value(kQueueKey).toString());
+}
+
+void MainWindow::savePrintQueue()
+{
+    const QString queue = m_printService.queueName();
+    if (!queue.isEmpty())
+        store().setValue(kQueueKey, queue);
 }
 
 void MainWindow::savePrintSettings() const

@@ -26,6 +26,7 @@ const QColor kIcon(48, 61, 76);
 const QColor kFirstLine(35, 45, 58);
 const QColor kSecondLine(93, 107, 124);
 const QColor kImageFrame(66, 84, 102);
+const QColor kPrintableArea(0x15, 0x5a, 0xda);
 
 QPen makePen(const QColor& colour, qreal width, Qt::PenStyle style, Qt::PenCapStyle cap,
              Qt::PenJoinStyle join)
@@ -149,6 +150,15 @@ void paintPreviewFrame(QPainter& painter, const PreviewFrame& frame, const QImag
         paintImage(painter, frame, paper, sheet, turnedPixels);
     else
         paintPlaceholder(painter, sheet);
+
+    if (!frame.unprintableMm.isNull()) {
+        const double perMm = sheet.width() / (paper.width * 25.4);
+        painter.setPen(makePen(kPrintableArea, 1.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(sheet.adjusted(frame.unprintableMm.left() * perMm, frame.unprintableMm.top() * perMm,
+                                        -frame.unprintableMm.right() * perMm,
+                                        -frame.unprintableMm.bottom() * perMm));
+    }
 }
 
 } // namespace Lumetra

@@ -3,6 +3,7 @@
 #include "printmodel.h"
 
 #include <QImage>
+#include <QMarginsF>
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
@@ -20,6 +21,9 @@ struct PreviewFrame
     const PrintableImage* image = nullptr; // null: no image, draw the drop target
     double zoom = 1.0;
     QPointF pan;
+    // What the printer cannot print at each edge of the sheet, in millimetres; null when unknown or
+    // when it prints to the edge. Otherwise the printable area is outlined.
+    QMarginsF unprintableMm;
 };
 
 // Widget pixels per layout pixel at zoom 1: the sheet fitted into the widget less

@@ -32,6 +32,14 @@ void PreviewWidget::setSettings(PrintSettings settings)
     update();
 }
 
+void PreviewWidget::setUnprintableMargins(const QMarginsF& millimetres)
+{
+    if (millimetres == m_unprintableMm)
+        return;
+    m_unprintableMm = millimetres;
+    update();
+}
+
 void PreviewWidget::setImage(std::optional<PrintableImage> image)
 {
     const QString oldPath = m_image ? m_image->filePath : QString();
@@ -216,6 +224,7 @@ void PreviewWidget::paintEvent(QPaintEvent* /*event*/)
     frame.image = m_image ? &*m_image : nullptr;
     frame.zoom = m_zoom;
     frame.pan = m_pan;
+    frame.unprintableMm = m_unprintableMm;
     paintPreviewFrame(painter, frame, m_image ? turnedImage() : QImage());
 }
 

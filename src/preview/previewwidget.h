@@ -3,6 +3,7 @@
 #include "printmodel.h"
 
 #include <QImage>
+#include <QMarginsF>
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
@@ -40,6 +41,9 @@ public:
 
     void setSettings(PrintSettings settings);
     void setImage(std::optional<PrintableImage> image);
+    // The printer's unprintable margins for the shown sheet in millimetres, outlined on the sheet;
+    // null when unknown or when the sheet prints to the edge.
+    void setUnprintableMargins(const QMarginsF& millimetres);
 
     double zoomPercent() const;
     bool zoomEnabled() const;
@@ -64,6 +68,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
+public:
+    // The held image turned by the settings' rotation, made once per image and
+    // rotation instead of on every paint: turning a large target costs far more
+    // than a frame. The print shares it, so a large target is never turned twice.
+    const QImage& turnedImage();
+
 private:
     void setZoomFactor(double factor, const QPointF& anchor);
     void clampPan();
@@ -71,10 +81,6 @@ private:
     QRectF paperRect() const;
     double fitScale() const;
 
-    // The held image turned by the settings' rotation, made once per image and
-    // rotation instead of on every paint: turning a large target costs far more
-    // than a frame. Empty while nothing has been painted since the last change.
-    const QImage& turnedImage();
     void dropStaleTurnedImage();
 
     PrintSettings m_settings;
@@ -85,6 +91,7 @@ private:
     bool m_panning = false;
     bool m_lastZoomEnabled = false;
 
+    QMarginsF m_unprintableMm;
     QImage m_turnedImage;
     qint64 m_turnedImageKey = 0;
     int m_turnedImageDegrees = 0;

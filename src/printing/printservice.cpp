@@ -2,12 +2,29 @@
 
 #include "papergeometry.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMarginsF>
+#include <QMessageBox>
 #include <QPageSize>
 #include <QPainter>
 #include <QPrintDialog>
+#include <QPrintEngine>
 #include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+
+#ifdef LUMETRA_CUPS_SUBMISSION
+#include "cupsjob.h"
+
+#include <QEventLoop>
+#include <QPdfWriter>
+#include <QProgressDialog>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <exception>
+#endif
 
 namespace Lumetra {
 
@@ -23,7 +40,95 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("Lumetra::PrintService", text);
+}
+
 } // namespace
+
+PrintService::PrintService() = default;
+PrintService::~PrintService() = default;
+
+QPrinter& PrintService::printer()
+{
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return *m_printer;
+}
+
+QString PrintService::queueName() const
+{
+    return m_printer ? m_printer->printerName() : QString();
+}
+
+void PrintService::setQueueName(const QString& queue)
+{
+    if (!queue.isEmpty() && !QPrinterInfo::printerInfo(queue).isNull())
+        printer().setPrinterName(queue);
+}
+
+QMarginsF PrintService::unprintableMargins(const PrintSettings& settings) const
+{
+#ifdef LUMETRA_CUPS_SUBMISSION
+    if (m_printer && m_printer->outputFormat() == QPrinter::PdfFormat)
+        return {};
+    const QString queue = m_printer ? m_printer->printerName() : QPrinterInfo::defaultPrinterName();
+    if (queue.isEmpty())
+        return {};
+    try {
+        return Lumetra::unprintableMargins(queue, pageLayout(settings));
+    } catch (const PrintException&) {
+        return {}; // a queue that has gone shows no printable area; printing will say why
+    }
+#else
+    Q_UNUSED(settings);
+    return {};
+#endif
+}
+
+QMarginsF PrintService::marginIntrusion(const QMarginsF& unprintableMm, const PrintableImage& image,
+                                        const PrintSettings& settings)
+{
+    const SizeD sheet = settings.paper.sizeMillimeters(settings.orientation);
+    const QRectF inches =
+        placedImageRectInches(settings.paper.sizeInches(settings.orientation), image, settings);
+    const QRectF mm(inches.x() * 25.4, inches.y() * 25.4, inches.width() * 25.4, inches.height() * 25.4);
+    // How deep the image reaches into one margin, given the gap between it and that edge; a
+    // hundredth of a millimetre is below any printer's precision.
+    const auto depth = [](double margin, double gap) {
+        const double d = qMin(margin, margin - gap);
+        return d > 0.01 ? d : 0.0;
+    };
+    return {depth(unprintableMm.left(), mm.left()), depth(unprintableMm.top(), mm.top()),
+            depth(unprintableMm.right(), sheet.width - mm.right()),
+            depth(unprintableMm.bottom(), sheet.height - mm.bottom())};
+}
+
+bool PrintService::confirmMargins(QWidget* parent, const QMarginsF& intrusionMm) const
+{
+    QStringList sides;
+    const auto side = [&](const QString& text, double mm) {
+        if (mm > 0)
+            sides << text.arg(QString::number(mm, 'f', 1));
+    };
+    side(tr("Top: %1 mm"), intrusionMm.top());
+    side(tr("Bottom: %1 mm"), intrusionMm.bottom());
+    side(tr("Left: %1 mm"), intrusionMm.left());
+    side(tr("Right: %1 mm"), intrusionMm.right());
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(tr("Image reaches into the margins"));
+    box.setText(tr("The printer cannot print at the edges of this sheet, and the image reaches into them."));
+    box.setInformativeText(tr("Not printed:\n%1\n\nContinue printing, or cancel and choose another "
+                              "alignment or a larger paper size.")
+                               .arg(sides.join(u'\n')));
+    QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
+    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(continueButton);
+    box.exec();
+    return box.clickedButton() == continueButton;
+}
 
 bool PrintService::usesNativeDialog()
 {
@@ -86,22 +191,30 @@ QRectF PrintService::targetRect(const QRectF& paperDevicePixels, double resoluti
 }
 
 void PrintService::drawPage(QPainter& painter, const QRectF& paperDevicePixels, double resolution,
-                            const PrintableImage& image, const PrintSettings& settings)
+                            const PrintableImage& image, const PrintSettings& settings,
+                            const QImage& turnedPixels)
 {
     // Pixels are replicated, never interpolated, and never JPEG-compressed by a PDF spool.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.setRenderHint(QPainter::LosslessImageRendering, true);
     const QRectF target = targetRect(paperDevicePixels, resolution, image, settings);
-    const QImage pixels = rotatedImage(image.image, settings.rotationDegrees);
+    // A turned copy handed in is used only when it is the image turned as the settings say.
+    const SizeD turnedSize = rotatedSize(SizeD{double(image.image.width()), double(image.image.height())},
+                                         settings.rotationDegrees);
+    const QImage pixels = !turnedPixels.isNull() && turnedPixels.width() == int(turnedSize.width) &&
+                                  turnedPixels.height() == int(turnedSize.height)
+                              ? turnedPixels
+                              : rotatedImage(image.image, settings.rotationDegrees);
     painter.drawImage(target, pixels, QRectF(0, 0, pixels.width(), pixels.height()), Qt::AutoColor);
 }
 
-bool PrintService::print(QWidget* parent, const PrintableImage& image, const PrintSettings& settings) const
+bool PrintService::print(QWidget* parent, const PrintableImage& image, const PrintSettings& settings,
+                         const QImage& turnedPixels)
 {
     if (image.image.isNull())
-        throw PrintException(QStringLiteral("No image is loaded."));
+        throw PrintException(tr("No image is loaded."));
 
-    QPrinter printer(QPrinter::HighResolution);
+    QPrinter& printer = this->printer();
     preparePrinter(printer, settings);
 
     QPrintDialog dialog(&printer, parent);
@@ -113,13 +226,124 @@ bool PrintService::print(QWidget* parent, const PrintableImage& image, const Pri
     if (!usesNativeDialog())
         applyPageLayout(printer, pageLayout(settings));
 
+#ifdef LUMETRA_CUPS_SUBMISSION
+    return spool(parent, image, settings, turnedPixels);
+#else
+    m_lastJobQueue.clear();
+    m_lastJobId = 0;
     const WaitCursor waitCursor;
     QPainter painter(&printer);
     if (!painter.isActive())
-        throw PrintException(QStringLiteral("The printer could not be opened."));
-    drawPage(painter, printer.paperRect(QPrinter::DevicePixel), printer.resolution(), image, settings);
+        throw PrintException(tr("The printer could not be opened."));
+    drawPage(painter, printer.paperRect(QPrinter::DevicePixel), printer.resolution(), image, settings,
+             turnedPixels);
     painter.end();
     return true;
+#endif
 }
+
+#ifdef LUMETRA_CUPS_SUBMISSION
+bool PrintService::spool(QWidget* parent, const PrintableImage& image, const PrintSettings& settings,
+                         const QImage& turnedPixels)
+{
+    m_lastJobQueue.clear();
+    m_lastJobId = 0;
+    QPrinter& printer = *m_printer;
+    const QPageLayout layout = printer.pageLayout();
+    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
+    const QString queue = printer.printerName();
+    JobOptions options;
+    if (!toFile) {
+        const QMarginsF intrusion =
+            marginIntrusion(Lumetra::unprintableMargins(queue, layout), image, settings);
+        if (!intrusion.isNull() && !confirmMargins(parent, intrusion))
+            return false;
+        // The options the dialog and its Properties page keep on Qt's CUPS engine, as name/value pairs.
+        QStringList userOptions =
+            printer.printEngine()->property(QPrintEngine::PrintEnginePropertyKey(0xfe00)).toStringList();
+        if (queue == m_keptOptionsQueue)
+            userOptions = keptDriverOptions(m_keptOptions, userOptions);
+        m_keptOptionsQueue = queue;
+        m_keptOptions = userOptions;
+        options = jobOptions(userOptions, printer.copyCount(), layout);
+    }
+    const QTemporaryDir spoolDir;
+    if (!toFile && !spoolDir.isValid())
+        throw PrintException(tr("The printer could not be opened."));
+    const QString pdfPath = toFile ? printer.outputFileName() : spoolDir.filePath(QStringLiteral("job.pdf"));
+    const double resolution = printer.resolution();
+
+    // The page is written and sent in a worker while the window keeps painting behind a modal
+    // progress that shows real progress: busy while the page is written, then the bytes sent.
+    QProgressDialog progress(parent);
+    progress.setWindowTitle(tr("Printing"));
+    progress.setLabelText(tr("Preparing the page..."));
+    progress.setCancelButton(nullptr);
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    progress.setMinimumDuration(0);
+    progress.setRange(0, 0);
+    const auto report = [&progress](const QString& label, int perMille) {
+        QMetaObject::invokeMethod(
+            &progress,
+            [&progress, label, perMille] {
+                progress.setLabelText(label);
+                progress.setRange(0, perMille < 0 ? 0 : 1000);
+                if (perMille >= 0)
+                    progress.setValue(perMille);
+            },
+            Qt::QueuedConnection);
+    };
+    const QString sending = tr("Sending to \"%1\"...").arg(queue);
+
+    std::exception_ptr failure;
+    int jobId = 0;
+    QEventLoop loop;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        try {
+            {
+                QPdfWriter writer(pdfPath);
+                writer.setTitle(QStringLiteral("Lumetra"));
+                writer.setCreator(QStringLiteral("Lumetra"));
+                writer.setResolution(int(resolution));
+                writer.setPageLayout(layout);
+                QPainter painter;
+                if (!painter.begin(&writer))
+                    throw PrintException(tr("The printer could not be opened."));
+                drawPage(painter, writer.pageLayout().fullRectPixels(writer.resolution()),
+                         writer.resolution(), image, settings, turnedPixels);
+                if (!painter.end())
+                    throw PrintException(tr("The printer could not be opened."));
+            }
+            if (!toFile) {
+                report(sending, 0);
+                jobId = submitPdf(queue, pdfPath, options, [&](qint64 sent, qint64 total) {
+                    report(sending, total > 0 ? int(sent * 1000 / total) : 0);
+                });
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }));
+    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    // Over the window only, never over a dialog.
+    if (parent)
+        parent->setCursor(Qt::WaitCursor);
+    progress.show();
+    worker->start();
+    loop.exec();
+    worker->wait();
+    if (parent)
+        parent->unsetCursor();
+    if (failure)
+        std::rethrow_exception(failure);
+    if (!toFile) {
+        m_lastJobQueue = queue;
+        m_lastJobId = jobId;
+    }
+    return true;
+}
+#endif
 
 } // namespace Lumetra

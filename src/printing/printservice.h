@@ -3,9 +3,13 @@
 #include "printmodel.h"
 #include "usererror.h"
 
+#include <QImage>
+#include <QMarginsF>
 #include <QPageLayout>
 #include <QRectF>
 #include <QString>
+
+#include <memory>
 
 class QPainter;
 class QPrinter;
@@ -21,13 +25,45 @@ public:
 };
 
 // Puts one target on one sheet at its own physical size: no scaling to fit, no smoothing, no colour
-// conversion, no lossy compression.
+// conversion, no lossy compression. Keeps its printer for the session, so that every sheet of a
+// series goes to the same queue with the same driver settings.
 class PrintService
 {
 public:
-    // Runs the print dialog and prints one page. False when the dialog was cancelled.
-    // Throws PrintException when there is no image or the printer cannot be opened.
-    bool print(QWidget* parent, const PrintableImage& image, const PrintSettings& settings) const;
+    PrintService();
+    ~PrintService();
+    PrintService(const PrintService&) = delete;
+    PrintService& operator=(const PrintService&) = delete;
+
+    // Runs the print dialog and prints one page; returns once the job has been handed over. False when
+    // the dialog (or the margin warning) was cancelled. Throws PrintException when there is no image,
+    // the printer cannot be opened or the queue does not take the job. `turnedPixels`, when not null,
+    // is the image already turned by the settings' rotation, so that no second turned copy is made.
+    bool print(QWidget* parent, const PrintableImage& image, const PrintSettings& settings,
+               const QImage& turnedPixels = QImage());
+
+    // The queue the next print dialog starts on; empty for the system's default queue.
+    QString queueName() const;
+    // Starts the next print dialog on the queue when it exists; otherwise nothing changes.
+    void setQueueName(const QString& queue);
+
+    // The queue and job id of the last job handed to a print queue; empty and 0 when the last print
+    // went to a file or no job was sent yet.
+    QString lastJobQueue() const { return m_lastJobQueue; }
+    int lastJobId() const { return m_lastJobId; }
+
+    // What the queue the next print starts on cannot print at each edge of the settings' sheet, in
+    // millimetres; null where that is unknown, where the queue prints the sheet to the edge, and where
+    // the platform's own print system decides.
+    QMarginsF unprintableMargins(const PrintSettings& settings) const;
+
+    // The printer kept between prints (created on first use).
+    QPrinter& printer();
+
+    // How far, in millimetres, the image placed by the settings reaches into the queue's unprintable
+    // margins on each side of the sheet; zero where it does not.
+    static QMarginsF marginIntrusion(const QMarginsF& unprintableMm, const PrintableImage& image,
+                                     const PrintSettings& settings);
 
     // True where the print dialog is the platform's own and reports the paper the user chose;
     // false where it is Qt's dialog, which does not keep the page set here.
@@ -49,9 +85,22 @@ public:
                              const PrintSettings& settings);
 
     // Draws the page as print() does once the printer is open: one drawImage, smoothing off,
-    // lossless image rendering on.
+    // lossless image rendering on. `turnedPixels` as for print().
     static void drawPage(QPainter& painter, const QRectF& paperDevicePixels, double resolution,
-                         const PrintableImage& image, const PrintSettings& settings);
+                         const PrintableImage& image, const PrintSettings& settings,
+                         const QImage& turnedPixels = QImage());
+
+private:
+    bool confirmMargins(QWidget* parent, const QMarginsF& intrusionMm) const;
+    bool spool(QWidget* parent, const PrintableImage& image, const PrintSettings& settings,
+               const QImage& turnedPixels);
+
+    std::unique_ptr<QPrinter> m_printer;
+    // The dialog options of the last job and its queue, so that the next sheet keeps the driver settings.
+    QString m_keptOptionsQueue;
+    QStringList m_keptOptions;
+    QString m_lastJobQueue;
+    int m_lastJobId = 0;
 };
 
 } // namespace Lumetra

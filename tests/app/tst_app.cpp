@@ -5,6 +5,8 @@
 
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
+#include <QStatusBar>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -57,7 +59,8 @@ struct ModalAnswerer
     void poll()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal) {
+        // The print's progress answers itself when the job has been handed over.
+        if (!modal || qobject_cast<QProgressDialog*>(modal)) {
             idlePolls = 0;
             return;
         }
@@ -878,6 +881,11 @@ private slots:
                  QList<int>({2550, 3300, 300, 300}));
         QCOMPARE(Testing::pdfPageSizePoints(document, 1, &problem), QSizeF(612, 792));
         QVERIFY(m_cups.jobAttributes(document).contains("Lumetra"));
+        // d00012-001 is job 12; the window names it, and the queue is kept for the next run.
+        const int job = QFileInfo(document).fileName().section(u'-', 0, 0).mid(1).toInt();
+        QCOMPARE(w->statusBar()->currentMessage(),
+                 u"Sent to \"%1\" as job %2"_s.arg(m_cups.rawQueue()).arg(job));
+        QCOMPARE(store().value(u"print/queue"_s).toString(), m_cups.rawQueue());
     }
 
     void failedPrintShowsError()

@@ -446,6 +446,29 @@ private slots:
         QCOMPARE(preview.shot().pixel(300, 240), kYellow);
     }
 
+    void printableAreaOutline()
+    {
+        // 10, 20, 30 and 40 mm the printer cannot print at the left, top, right and bottom edges of A4.
+        Preview preview;
+        const auto accent = [](QRgb c) { return qBlue(c) - qRed(c) > 60; };
+        QCOMPARE(countPixels(preview.shot(), preview.rect(), accent), 0);
+        preview.setUnprintableMargins(QMarginsF(10, 20, 30, 40));
+        const QImage shot = preview.shot();
+        const QRect printable = a4Pixels(QRectF(10 / 25.4, 20 / 25.4, 170 / 25.4, 237 / 25.4)).toRect();
+        // Each side of the outline lies on the printable area's edge, and nothing else is drawn in it.
+        for (const QRect& side :
+             {QRect(printable.left() + 4, printable.top() - 1, printable.width() - 8, 3),
+              QRect(printable.left() + 4, printable.bottom() - 1, printable.width() - 8, 3),
+              QRect(printable.left() - 1, printable.top() + 4, 3, printable.height() - 8),
+              QRect(printable.right() - 1, printable.top() + 4, 3, printable.height() - 8)}) {
+            const int length = qMax(side.width(), side.height());
+            QVERIFY2(countPixels(shot, side, accent) >= length, qPrintable(QDebug::toString(side)));
+        }
+        QCOMPARE(countPixels(shot, printable.adjusted(3, 3, -3, -3), accent), 0);
+        preview.setUnprintableMargins(QMarginsF());
+        QCOMPARE(countPixels(preview.shot(), preview.rect(), accent), 0);
+    }
+
     void smoothingBelowZoom8Only()
     {
         // Wheel deltas from fit to 7.996 and to 8.01. Where the quarters meet, smoothing blends their

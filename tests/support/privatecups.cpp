@@ -8,7 +8,13 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <QtEndian>
+
 #include <sys/stat.h>
+#ifdef Q_OS_LINUX
+#include <signal.h>
+#include <sys/prctl.h>
+#endif
 
 #include <utility>
 
@@ -99,6 +105,10 @@ bool PrivateCups::start()
     qunsetenv("LPDEST");
     m_cupsd = std::make_unique<QProcess>();
     m_cupsd->setProcessChannelMode(QProcess::MergedChannels);
+#ifdef Q_OS_LINUX
+    // A test that aborts or is killed on a timeout must not leave its scheduler running.
+    m_cupsd->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
     m_cupsd->start(findProgram(u"cupsd"_s),
                    {u"-f"_s, u"-c"_s, path("etc/cupsd.conf"), u"-s"_s, path("etc/cups-files.conf")});
     m_cupsd->waitForStarted(10000);
@@ -135,6 +145,82 @@ bool PrivateCups::setDefaultQueue(const QString& queue)
 {
     // Only once CUPS_SERVER points at the private scheduler, never at the machine's own.
     return m_cupsd && run(u"lpadmin"_s, {u"-d"_s, queue});
+}
+
+bool PrivateCups::runTool(const QString& program, const QStringList& arguments, QString* output)
+{
+    QString error;
+    const bool ok = m_cupsd && run(program, arguments, output, &error);
+    if (!ok)
+        m_error = error;
+    return ok;
+}
+
+bool PrivateCups::addDeviceQueue()
+{
+    const QString profile = u"/usr/share/color/icc/colord/SwappedRedAndGreen.icc"_s;
+    if (!QFile::exists(profile))
+        return (m_error = u"%1 is missing (install colord-data)"_s.arg(profile)), false;
+    if (findProgram(u"gs"_s).isEmpty())
+        return (m_error = u"Ghostscript is not installed (install ghostscript)"_s), false;
+    const QString model = u"drv:///cupsfilters.drv/pwgrast.ppd"_s;
+    const QString queue = deviceQueue();
+    // The scheduler writes the driver's PPD for the queue; it is then made into the printer above.
+    if (!runTool(u"lpadmin"_s, {u"-p"_s, queue, u"-m"_s, model, u"-v"_s, u"file:///dev/null"_s}))
+        return (m_error = u"cups-filters' PWG raster driver is missing (install cups-filters): "_s + m_error),
+               false;
+    QFile ppdFile(path("etc/ppd/lumetra-device.ppd"));
+    if (!ppdFile.open(QIODevice::ReadOnly))
+        return (m_error = u"the scheduler wrote no PPD for %1"_s.arg(queue)), false;
+    QString ppd = QString::fromUtf8(ppdFile.readAll());
+    // 3, 4, 5 and 6 mm at the left, bottom, right and top edges, in points: no two sides alike, so a
+    // side mistaken for another shows.
+    const double pt = 72 / 25.4, left = 3 * pt, bottom = 4 * pt, right = 5 * pt, top = 6 * pt;
+    static const QRegularExpression area(u"^(\\*ImageableArea [^:]+: )\"0 0 ([0-9.]+) ([0-9.]+)\""_s,
+                                         QRegularExpression::MultilineOption);
+    QString edited;
+    qsizetype from = 0;
+    for (const QRegularExpressionMatch& m : area.globalMatch(ppd)) {
+        edited += ppd.mid(from, m.capturedStart() - from) + u"%1\"%2 %3 %4 %5\""_s.arg(m.captured(1))
+                                                                .arg(left)
+                                                                .arg(bottom)
+                                                                .arg(m.captured(2).toDouble() - right)
+                                                                .arg(m.captured(3).toDouble() - top);
+        from = m.capturedEnd();
+    }
+    ppd = edited + ppd.mid(from);
+    ppd.replace(u"*HWMargins: 0 0 0 0"_s,
+                u"*HWMargins: %1 %2 %3 %4"_s.arg(left).arg(bottom).arg(right).arg(top));
+    ppd.replace(u"*DefaultResolution: 600dpi"_s, u"*DefaultResolution: 300dpi"_s);
+    ppd.replace(u"*DefaultPwgRasterDocumentType: Rgb_8"_s, u"*DefaultPwgRasterDocumentType: SRgb_8"_s);
+    ppd.replace(u"*DefaultPageSize: Letter"_s, u"*DefaultPageSize: A4"_s);
+    // The profile applies to the queue's default colour mode, quality and resolution.
+    ppd += u"*cupsICCQualifier1: PwgRasterDocumentType\n*cupsICCQualifier2: PrintQuality\n"
+           "*cupsICCQualifier3: Resolution\n*cupsICCProfile SRgb_8.0.300dpi/Swapped: \"%1\"\n"_s.arg(profile);
+    QFile changed(path("tmp/device.ppd"));
+    if (!changed.open(QIODevice::WriteOnly) || changed.write(ppd.toUtf8()) < 0)
+        return (m_error = u"cannot write %1"_s.arg(changed.fileName())), false;
+    changed.close();
+    return runTool(u"lpadmin"_s, {u"-p"_s, queue, u"-E"_s, u"-P"_s, changed.fileName(), u"-v"_s,
+                                  u"file://"_s + deviceOutput(), u"-o"_s, u"print-scaling-default=fit"_s});
+}
+
+bool PrivateCups::waitForCompletedJob(const QString& queue, int jobId, int timeoutMs) const
+{
+    const QString name = u"%1-%2 "_s.arg(queue).arg(jobId);
+    const QDeadlineTimer deadline(timeoutMs);
+    do {
+        QString done;
+        run(u"lpstat"_s, {u"-W"_s, u"completed"_s, u"-o"_s, queue}, &done);
+        if (done.contains(name))
+            return true;
+        QString state;
+        run(u"lpstat"_s, {u"-p"_s, queue}, &state);
+        if (state.contains(u"disabled"_s))
+            return false; // a failed filter stops the queue
+        QThread::msleep(100);
+    } while (!deadline.hasExpired());
+    return false;
 }
 
 QStringList PrivateCups::spooledDocuments() const
@@ -245,6 +331,83 @@ bool isPdf(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) && file.read(5) == "%PDF-";
+}
+
+QList<QImage> readPwgRaster(const QString& path, QString* error)
+{
+    QFile file(path);
+    QList<QImage> pages;
+    const auto fail = [&](const QString& message) {
+        if (error)
+            *error = message;
+        return QList<QImage>();
+    };
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(u"cannot read %1"_s.arg(path));
+    const QByteArray data = file.readAll();
+    if (!data.startsWith("RaS2"))
+        return fail(u"%1 is no PWG raster stream"_s.arg(path));
+    constexpr qsizetype headerSize = 1796;
+    qsizetype at = 4;
+    while (at < data.size()) {
+        if (data.size() - at < headerSize)
+            return fail(u"a page header is cut short"_s);
+        const auto field = [&](int offset) {
+            return qFromBigEndian<quint32>(data.constData() + at + offset);
+        };
+        const quint32 resolution = field(276), width = field(372), height = field(376);
+        const quint32 bitsPerColor = field(384), bitsPerPixel = field(388), bytesPerLine = field(392);
+        const int channels = int(bitsPerPixel / 8);
+        if (bitsPerColor != 8 || (channels != 1 && channels != 3) ||
+            bytesPerLine != width * quint32(channels) || width == 0 || height == 0 || width > 40000 ||
+            height > 40000)
+            return fail(u"unsupported page: %1 bits per colour, %2 per pixel, %3 x %4"_s.arg(bitsPerColor)
+                            .arg(bitsPerPixel)
+                            .arg(width)
+                            .arg(height));
+        at += headerSize;
+        QImage page(int(width), int(height), QImage::Format_RGB32);
+        page.setDotsPerMeterX(qRound(resolution / 0.0254));
+        page.setDotsPerMeterY(qRound(resolution / 0.0254));
+        QByteArray line(qsizetype(bytesPerLine), '\0');
+        quint32 y = 0;
+        while (y < height) {
+            // A line: how many times it repeats, then runs of one repeated pixel or of literal pixels;
+            // 128 leaves the rest of the line white.
+            if (at >= data.size())
+                return fail(u"the page data ends at line %1"_s.arg(y));
+            const int repeat = quint8(data[at++]) + 1;
+            qsizetype x = 0;
+            while (x < qsizetype(bytesPerLine)) {
+                if (at >= data.size())
+                    return fail(u"the page data ends in line %1"_s.arg(y));
+                const int control = quint8(data[at++]);
+                if (control == 128) {
+                    std::fill(line.begin() + x, line.end(), char(0xff));
+                    break;
+                }
+                const qsizetype count = control < 128 ? control + 1 : 257 - control;
+                const qsizetype bytes = (control < 128 ? 1 : count) * channels;
+                if (x + count * channels > line.size() || at + bytes > data.size())
+                    return fail(u"a run overflows line %1"_s.arg(y));
+                for (qsizetype i = 0; i < count; ++i) {
+                    const char* from = data.constData() + at + (control < 128 ? 0 : i * channels);
+                    std::copy(from, from + channels, line.begin() + x + i * channels);
+                }
+                at += bytes;
+                x += count * channels;
+            }
+            for (int r = 0; r < repeat && y < height; ++r, ++y) {
+                auto* out = reinterpret_cast<QRgb*>(page.scanLine(int(y)));
+                for (quint32 i = 0; i < width; ++i) {
+                    const auto* p = reinterpret_cast<const uchar*>(line.constData()) + i * quint32(channels);
+                    out[i] = channels == 3 ? qRgb(p[0], p[1], p[2]) : qRgb(p[0], p[0], p[0]);
+                }
+            }
+        }
+        pages.append(page);
+    }
+    return pages;
 }
 
 } // namespace Lumetra::Testing

@@ -6,7 +6,13 @@
 // directory, listening only on a Unix socket there and keeping each job's document. start() points
 // CUPS_SERVER of this process at that socket (call it before Qt's print support first talks to CUPS)
 // and adds two queues printing to /dev/null: rawQueue() and postScriptQueue() (CUPS's generic
-// PostScript driver). Nothing of the machine's own CUPS set-up is read or written.
+// PostScript driver). Nothing of the machine's own CUPS set-up is read or written. The scheduler is
+// killed with the test process, however that ends.
+//
+// addDeviceQueue() adds a queue built like a driverless printer: cups-filters' PWG raster driver at
+// 300 dpi, 8-bit sRGB, hardware margins (3, 4, 5, 6 mm left, bottom, right, top), a printer profile that
+// swaps red and green, a fit-to-page default, and a file as its device, so that the raster the printer would
+// get can be read.
 //
 // The pdf helpers run poppler's tools; on failure they return empty results and fill *error.
 
@@ -35,6 +41,15 @@ public:
     QString rawQueue() const { return QStringLiteral("lumetra-raw"); }
     QString postScriptQueue() const { return QStringLiteral("lumetra-ps"); }
     bool setDefaultQueue(const QString& queue);
+
+    // False with errorString() when cups-filters, Ghostscript or the test profile are missing.
+    bool addDeviceQueue();
+    QString deviceQueue() const { return QStringLiteral("lumetra-device"); }
+    QString deviceOutput() const { return path("device.pwg"); }
+    // Waits until the queue's job has completed; false after timeoutMs or when it stopped or failed.
+    bool waitForCompletedJob(const QString& queue, int jobId, int timeoutMs = 120000) const;
+    // Runs a CUPS command-line tool against the private scheduler (lp, lpadmin, cupsreject, ...).
+    bool runTool(const QString& program, const QStringList& arguments, QString* output = nullptr);
 
     // The spooled documents present now; pass them to waitForNewDocument.
     QStringList spooledDocuments() const;
@@ -78,5 +93,9 @@ QSizeF pdfPageSizePoints(const QString& pdfPath, int page = 1, QString* error = 
 
 // True when the document is a PDF (starts with "%PDF-").
 bool isPdf(const QString& path);
+
+// Decodes the pages of a PWG raster stream of 8-bit RGB or grey pages into RGB32 images, each with
+// the page's resolution; empty with *error when the stream is not such a stream or ends early.
+QList<QImage> readPwgRaster(const QString& path, QString* error = nullptr);
 
 } // namespace Lumetra::Testing
