@@ -93,6 +93,7 @@ private:
     // pageflow.cpp
     void buildPageActions();
     void showPage(int index);
+    bool printSet();
     void updatePageNavigation();
     // about.cpp
     void showAboutDialog();

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QKeySequence>
 #include <QLabel>
+#include <QScopeGuard>
 
 #include <exception>
 
@@ -62,6 +63,36 @@ void MainWindow::showPage(int index)
     updateMetadata();
     updatePreview();
     updatePageNavigation();
+}
+
+bool MainWindow::printSet()
+{
+    QList<PrintableImage> pages;
+    for (const TargetPage& page : m_set.pages)
+        pages << page.facts;
+    // While the job is written, the page shown lets go of its pixels, in the window and in the
+    // preview, so that the page being written is the only one held; it is read again afterwards.
+    bool released = false;
+    const auto restore = qScopeGuard([this, &released] {
+        if (!released)
+            return;
+        try {
+            m_image = m_imageLoader.loadPage(m_set.pages.at(m_pageShown));
+        } catch (const std::exception& error) {
+            showError(tr("Could not show the page"), QString::fromUtf8(error.what()));
+        }
+        updatePreview();
+    });
+    // Pages are decoded on the thread that writes the job, from copies of what they need.
+    const ImageLoader& loader = m_imageLoader;
+    const TargetSet set = m_set;
+    return m_printService.print(
+        this, pages, [&loader, set](int index) { return loader.loadPage(set.pages.at(index)); }, m_settings,
+        [this, &released] {
+            released = true;
+            m_image->image = QImage();
+            updatePreview();
+        });
 }
 
 void MainWindow::updatePageNavigation()

@@ -18,26 +18,10 @@ void MainWindow::printImage()
     if (!confirmPrintCrop(m_set))
         return;
     try {
-        bool printed = false;
-        if (m_set.pages.size() <= 1) {
-            // The preview's turned copy is the print's too: a 200-megapixel target is not turned twice.
-            printed = m_printService.print(this, *m_image, m_settings, m_preview->turnedImage());
-        } else {
-            QList<PrintableImage> pages;
-            for (const TargetPage& page : m_set.pages)
-                pages << page.facts;
-            // The page shown is decoded already; the others are decoded in turn as they print.
-            const PrintableImage shown = *m_image;
-            const int shownIndex = m_pageShown;
-            const ImageLoader& loader = m_imageLoader;
-            const TargetSet set = m_set;
-            printed = m_printService.print(
-                this, pages,
-                [shown, shownIndex, &loader, set](int index) {
-                    return index == shownIndex ? shown : loader.loadPage(set.pages.at(index));
-                },
-                m_settings);
-        }
+        // The preview's turned copy is the print's too: a 200-megapixel target is not turned twice.
+        const bool printed = m_set.pages.size() <= 1
+                                 ? m_printService.print(this, *m_image, m_settings, m_preview->turnedImage())
+                                 : printSet();
         if (!printed)
             return;
         savePrintQueue();

@@ -215,20 +215,20 @@ bool PrintService::print(QWidget* parent, const PrintableImage& image, const Pri
 {
     if (image.image.isNull())
         throw PrintException(tr("No image is loaded."));
-    return printPages(
-        parent, {image}, [&image](int) { return image; }, settings, turnedPixels);
+    return printPages(parent, {image}, [&image](int) { return image; }, settings, turnedPixels, {});
 }
 
 bool PrintService::print(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
-                         const PrintSettings& settings)
+                         const PrintSettings& settings, const std::function<void()>& writing)
 {
     if (pages.isEmpty())
         throw PrintException(tr("No image is loaded."));
-    return printPages(parent, pages, pageAt, settings, QImage());
+    return printPages(parent, pages, pageAt, settings, QImage(), writing);
 }
 
 bool PrintService::printPages(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
-                              const PrintSettings& settings, const QImage& turnedPixels)
+                              const PrintSettings& settings, const QImage& turnedPixels,
+                              const std::function<void()>& writing)
 {
     QPrinter& printer = this->printer();
     preparePrinter(printer, settings);
@@ -258,7 +258,7 @@ bool PrintService::printPages(QWidget* parent, const QList<PrintableImage>& page
     }
 
 #ifdef LUMETRA_CUPS_SUBMISSION
-    return spool(parent, pages, first, last, pageAt, settings, turnedPixels);
+    return spool(parent, pages, first, last, pageAt, settings, turnedPixels, writing);
 #else
     m_lastJobQueue.clear();
     m_lastJobId = 0;
@@ -266,6 +266,8 @@ bool PrintService::printPages(QWidget* parent, const QList<PrintableImage>& page
     QPainter painter(&printer);
     if (!painter.isActive())
         throw PrintException(tr("The printer could not be opened."));
+    if (writing)
+        writing();
     try {
         for (int index = first; index <= last; ++index) {
             // The previous page's pixels are gone before the next page is decoded.
@@ -289,7 +291,8 @@ bool PrintService::printPages(QWidget* parent, const QList<PrintableImage>& page
 
 #ifdef LUMETRA_CUPS_SUBMISSION
 bool PrintService::spool(QWidget* parent, const QList<PrintableImage>& pages, int first, int last,
-                         const PageSource& pageAt, const PrintSettings& settings, const QImage& turnedPixels)
+                         const PageSource& pageAt, const PrintSettings& settings, const QImage& turnedPixels,
+                         const std::function<void()>& writing)
 {
     m_lastJobQueue.clear();
     m_lastJobId = 0;
@@ -393,6 +396,8 @@ bool PrintService::spool(QWidget* parent, const QList<PrintableImage>& pages, in
     if (parent)
         parent->setCursor(Qt::WaitCursor);
     progress.show();
+    if (writing)
+        writing();
     worker->start();
     loop.exec();
     worker->wait();

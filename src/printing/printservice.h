@@ -51,8 +51,10 @@ public:
     // single image. `pages` holds each page's facts (its pixels may be null), which the margin
     // warning weighs; `pageAt` gives a page's pixels as it is drawn, so that the job holds one page
     // at a time. The dialog offers a page range, 1 to the page count, and only those pages print.
+    // `writing`, when set, is called once the dialog and any warning are past, just before the
+    // first page is drawn: the caller may let go of the pixels it holds for display.
     bool print(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
-               const PrintSettings& settings);
+               const PrintSettings& settings, const std::function<void()>& writing = {});
 
     // The queue the next print dialog starts on; empty for the system's default queue.
     QString queueName() const;
@@ -105,9 +107,11 @@ public:
 private:
     bool confirmMargins(QWidget* parent, const QMarginsF& intrusionMm) const;
     bool printPages(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
-                    const PrintSettings& settings, const QImage& turnedPixels);
+                    const PrintSettings& settings, const QImage& turnedPixels,
+                    const std::function<void()>& writing);
     bool spool(QWidget* parent, const QList<PrintableImage>& pages, int first, int last,
-               const PageSource& pageAt, const PrintSettings& settings, const QImage& turnedPixels);
+               const PageSource& pageAt, const PrintSettings& settings, const QImage& turnedPixels,
+               const std::function<void()>& writing);
 
     std::unique_ptr<QPrinter> m_printer;
     // The dialog options of the last job and its queue, so that the next sheet keeps the driver settings.

@@ -25,6 +25,11 @@ public:
     static int rotation(const MainWindow& window) { return window.m_settings.rotationDegrees; }
     static int orientation(const MainWindow& window) { return int(window.m_settings.orientation); }
     static QString paper(const MainWindow& window) { return window.m_settings.paper.name; }
+    // Whether the page shown holds its pixels (a set lets go of them while a job is written).
+    static bool showsPixels(const MainWindow& window)
+    {
+        return window.m_image && !window.m_image->image.isNull();
+    }
     static void showError(MainWindow& w, const QString& title, const QString& text)
     {
         w.showError(title, text);
@@ -1079,6 +1084,7 @@ private slots:
             action("printAction")->trigger();
             QCOMPARE(answerer.seen, QStringList(u"print dialog"_s));
         }
+        QVERIFY(Probe::showsPixels(*w));
         const QString document = m_cups.waitForNewDocument(before);
         verifyDocument(document, {0, 1, 2});
         QVERIFY(!m_cups.jobAttributes(document).contains("page-ranges"));
