@@ -76,6 +76,17 @@ QIcon fitToScreenIcon(const QColor& colour)
     });
 }
 
+// A chevron pointing back (left) or forward (right).
+QIcon pageIcon(bool forward, const QColor& colour)
+{
+    return paintedIcon(QSize(48, 48), [&](QPainter& painter) {
+        painter.setPen(QPen(colour, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const double tip = forward ? 32 : 16;
+        const double tail = forward ? 18 : 30;
+        painter.drawPolyline(QPolygonF({QPointF(tail, 10), QPointF(tip, 24), QPointF(tail, 38)}));
+    });
+}
+
 // A sheet with a blue dot where the alignment puts the image. It depicts paper, so it keeps
 // paper colours on any palette.
 QIcon alignmentIcon(PrintAlignment alignment)
@@ -117,6 +128,8 @@ void MainWindow::applyPaletteColours()
     m_loadAction->setIcon(glyphIcon(QStringLiteral(":/icons/open.svg"), text));
     m_printAction->setIcon(glyphIcon(QStringLiteral(":/icons/print.svg"), text));
     m_fitAction->setIcon(fitToScreenIcon(text));
+    m_previousPageAction->setIcon(pageIcon(false, text));
+    m_nextPageAction->setIcon(pageIcon(true, text));
     if (auto* toolBar = findChild<QToolBar*>(QStringLiteral("MainToolBar"))) {
         toolBar->setStyleSheet(
             QStringLiteral("QToolBar { spacing: 6px; }"
@@ -126,8 +139,8 @@ void MainWindow::applyPaletteColours()
                 .arg(mix(window, kAccent, 0.1).name(), hoverBorder.name(), mix(window, kAccent, 0.2).name()));
     }
 
-    for (QLabel* label :
-         {m_zoomLabel, m_pixelsLabel, m_dpiLabel, m_printSizeLabel, m_colorModelLabel, m_iccLabel})
+    for (QLabel* label : {m_zoomLabel, m_pageLabel, m_pixelsLabel, m_dpiLabel, m_printSizeLabel,
+                          m_colorModelLabel, m_iccLabel, m_pageCountLabel, m_pageDifferencesLabel})
         setMutedText(label, pal);
 
     for (size_t i = 0; i < m_alignmentButtons.size(); ++i) {

@@ -4,9 +4,11 @@
 #include <QFileOpenEvent>
 #include <QUrl>
 
+#include <utility>
+
 namespace Lumetra {
 
-FileOpenRouter::FileOpenRouter(QObject* parent, std::function<void(const QString&)> open)
+FileOpenRouter::FileOpenRouter(QObject* parent, std::function<void(const QStringList&)> open)
     : QObject(parent), m_open(std::move(open))
 {
     QCoreApplication::instance()->installEventFilter(this);
@@ -28,8 +30,12 @@ bool FileOpenRouter::eventFilter(QObject* watched, QEvent* event)
     if (path.isEmpty())
         return false;
     // After the event has returned: the sender must not wait on a question the load may ask.
-    QMetaObject::invokeMethod(
-        this, [this, path] { m_open(path); }, Qt::QueuedConnection);
+    // The events of one multiple selection are queued ahead of this call, so they join in.
+    if (m_pending.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this, [this] { m_open(std::exchange(m_pending, {})); }, Qt::QueuedConnection);
+    }
+    m_pending << path;
     return true;
 }
 

@@ -146,8 +146,13 @@ QWidget* MainWindow::buildInspector()
     m_printSizeLabel = detailLabel("printSizeLabel");
     m_colorModelLabel = detailLabel("colorModelLabel");
     m_iccLabel = detailLabel("iccLabel");
-    for (QLabel* label : {m_pixelsLabel, m_dpiLabel, m_printSizeLabel, m_colorModelLabel, m_iccLabel})
+    m_pageCountLabel = detailLabel("pageCountLabel");
+    m_pageDifferencesLabel = detailLabel("pageDifferencesLabel");
+    for (QLabel* label : {m_pixelsLabel, m_dpiLabel, m_printSizeLabel, m_colorModelLabel, m_iccLabel,
+                          m_pageCountLabel, m_pageDifferencesLabel})
         imageLayout->addWidget(label);
+    m_pageCountLabel->hide();
+    m_pageDifferencesLabel->hide();
     column->addWidget(imageBox);
 
     m_logoButton = new QToolButton;

@@ -35,11 +35,10 @@ void MainWindow::openImage()
         patterns << QStringLiteral("*.") + suffix;
     const QStringList recent = recentTargets();
     const QString folder = recent.isEmpty() ? QString() : QFileInfo(recent.constFirst()).absolutePath();
-    const QString path = QFileDialog::getOpenFileName(
+    // Several files selected together are the sheets of one target.
+    const QStringList paths = QFileDialog::getOpenFileNames(
         this, tr("Load target image"), folder, tr("Target images (%1)").arg(patterns.join(QLatin1Char(' '))));
-    if (path.isEmpty())
-        return;
-    openTargets({path});
+    openTargets(paths);
 }
 
 void MainWindow::loadCommandLine(const QStringList& arguments)
@@ -50,13 +49,6 @@ void MainWindow::loadCommandLine(const QStringList& arguments)
             paths << argument; // untrimmed: a name may really begin with a space
     }
     openTargets(paths);
-}
-
-// For now a list of targets loads its first; the others wait for a target set.
-void MainWindow::openTargets(const QStringList& paths)
-{
-    if (!paths.isEmpty())
-        loadImage(paths.constFirst());
 }
 
 QStringList MainWindow::targetFiles(const QMimeData* data)
@@ -98,25 +90,32 @@ void MainWindow::dropEvent(QDropEvent* event)
         this, [this, paths] { openTargets(paths); }, Qt::QueuedConnection);
 }
 
-void MainWindow::loadImage(const QString& path)
+// The files are the sheets of one target set; a single file with one page is a single image.
+void MainWindow::openTargets(const QStringList& paths)
 {
+    if (paths.isEmpty())
+        return;
     try {
-        PrintableImage image = [&] {
+        LoadedTargetSet loaded = [&] {
             // Large targets take seconds to decode; the profile question below
             // must not sit under a wait cursor, so only the read is covered.
             const BusyCursor busy;
-            return m_imageLoader.load(path);
+            return m_imageLoader.loadSet(paths);
         }();
-        if (!confirmProfileLoad(image))
+        if (!confirmProfileLoad(loaded.set))
             return;
-        applyAutoSettings(image);
-        m_image = std::move(image);
-        rememberTarget(path);
+        applyAutoSettings(loaded.set);
+        m_set = std::move(loaded.set);
+        m_pageShown = 0;
+        m_image = std::move(loaded.firstPage);
+        for (const QString& path : paths)
+            rememberTarget(path);
         updateRecentMenu();
         clearError();
         updateControls();
         updateMetadata();
         updatePreview();
+        updatePageNavigation();
     } catch (const ImageLoadException& error) {
         showError(tr("Could not load target image"), error.message());
     } catch (const std::exception& error) {
@@ -124,9 +123,18 @@ void MainWindow::loadImage(const QString& path)
     }
 }
 
-bool MainWindow::confirmProfileLoad(const PrintableImage& image)
+bool MainWindow::confirmProfileLoad(const TargetSet& set)
 {
-    if (!image.hasIccProfile)
+    QStringList names;
+    int pagesWithProfile = 0;
+    for (const TargetPage& page : set.pages) {
+        if (!page.facts.hasIccProfile)
+            continue;
+        ++pagesWithProfile;
+        if (!names.contains(profileName(page.facts)))
+            names << profileName(page.facts);
+    }
+    if (pagesWithProfile == 0)
         return true;
 
     QMessageBox box(this);
@@ -134,9 +142,18 @@ bool MainWindow::confirmProfileLoad(const PrintableImage& image)
     box.setWindowTitle(tr("Embedded ICC profile detected"));
     // The profile's description comes from the file and is shown as it stands.
     box.setTextFormat(Qt::PlainText);
-    box.setText(tr("This image contains an embedded ICC profile: %1.").arg(profileName(image)));
-    box.setInformativeText(tr("Lumetra ignores embedded profiles for profiling target output. "
-                              "Continue loading this image, or cancel and choose a different file."));
+    if (set.pages.size() == 1) {
+        box.setText(tr("This image contains an embedded ICC profile: %1.").arg(names.constFirst()));
+        box.setInformativeText(tr("Lumetra ignores embedded profiles for profiling target output. "
+                                  "Continue loading this image, or cancel and choose a different file."));
+    } else {
+        box.setText(tr("Pages with an embedded ICC profile: %1 of %2. Profiles: %3.")
+                        .arg(pagesWithProfile)
+                        .arg(set.pages.size())
+                        .arg(names.join(QStringLiteral("; "))));
+        box.setInformativeText(tr("Lumetra ignores embedded profiles for profiling target output. "
+                                  "Continue loading these pages, or cancel and choose different files."));
+    }
     QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
     box.addButton(tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(continueButton);
@@ -144,15 +161,16 @@ bool MainWindow::confirmProfileLoad(const PrintableImage& image)
     return box.clickedButton() == continueButton;
 }
 
-void MainWindow::applyAutoSettings(const PrintableImage& image)
+// The largest page stands upright on the sheet, and the paper holds every page.
+void MainWindow::applyAutoSettings(const TargetSet& set)
 {
-    const SizeD size = image.printSizeInches();
-    const PrintOrientation orientation = orientationForImage(size);
+    const PrintOrientation orientation =
+        orientationForImage(set.pages.at(set.largestPage()).facts.printSizeInches());
     m_autoOrientation = orientation;
     m_settings.orientation = orientation;
     m_settings.rotationDegrees = 0;
     // Within the series of the sheet in use: a Letter user is never moved to DIN A3.
-    m_settings.paper = smallestFittingPaper(size, orientation, paperSeries(m_settings.paper));
+    m_settings.paper = smallestFittingPaper(set.envelopeInches(), orientation, paperSeries(m_settings.paper));
 }
 
 void MainWindow::showError(const QString& title, const QString& message)

@@ -12,7 +12,8 @@ int main(int argc, char** argv)
     Lumetra::MainWindow window;
     window.show();
 
-    // Loading after show() puts a failure over the visible window.
+    // Every argument is a page of one target set; loading after show() puts a failure over the
+    // visible window.
     window.loadCommandLine(QCoreApplication::arguments().mid(1));
 
     return QApplication::exec();

@@ -48,7 +48,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     buildUi();
     updateControls();
     updatePreview();
-    new FileOpenRouter(this, [this](const QString& path) { openTargets({path}); });
+    updatePageNavigation();
+    new FileOpenRouter(this, [this](const QStringList& paths) { openTargets(paths); });
 }
 
 MainWindow::~MainWindow() = default;
@@ -104,6 +105,7 @@ void MainWindow::buildUi()
     addAction(m_quitAction);
     connect(m_quitAction, &QAction::triggered, this, [this] { close(); });
 
+    buildPageActions();
     buildMenus();
     buildToolBar();
 
@@ -169,6 +171,9 @@ void MainWindow::buildMenus()
     viewMenu->addAction(m_zoomInAction);
     viewMenu->addAction(m_zoomOutAction);
     viewMenu->addAction(m_fitAction);
+    viewMenu->addSeparator();
+    viewMenu->addAction(m_previousPageAction);
+    viewMenu->addAction(m_nextPageAction);
 
     QMenu* helpMenu = menuBar()->addMenu(tr("Help"));
     helpMenu->setObjectName(QStringLiteral("helpMenu"));
@@ -197,8 +202,12 @@ void MainWindow::buildToolBar()
     m_zoomLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     toolBar->addWidget(m_zoomLabel);
     toolBar->addAction(m_fitAction);
+    toolBar->addSeparator();
+    toolBar->addAction(m_previousPageAction);
+    toolBar->addWidget(m_pageLabel);
+    toolBar->addAction(m_nextPageAction);
     // Icon-only buttons say what they do to screen readers.
-    for (QAction* action : {m_loadAction, m_printAction, m_fitAction})
+    for (QAction* action : {m_loadAction, m_printAction, m_fitAction, m_previousPageAction, m_nextPageAction})
         toolBar->widgetForAction(action)->setAccessibleName(action->text());
 }
 

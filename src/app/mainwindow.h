@@ -3,6 +3,7 @@
 #include "imageloader.h"
 #include "printmodel.h"
 #include "printservice.h"
+#include "targetset.h"
 
 #include <QMainWindow>
 
@@ -78,10 +79,9 @@ private:
     static void rememberTarget(const QString& path);
     static void clearRecentTargets();
     // loadflow.cpp
-    void loadImage(const QString& path);
     void openImage();
-    bool confirmProfileLoad(const PrintableImage& image);
-    void applyAutoSettings(const PrintableImage& image);
+    bool confirmProfileLoad(const TargetSet& set);
+    void applyAutoSettings(const TargetSet& set);
     void showError(const QString& title, const QString& message);
     void clearError();
     // metadata.cpp
@@ -89,14 +89,22 @@ private:
     static QString profileName(const PrintableImage& image);
     // printflow.cpp
     void printImage();
-    bool confirmPrintCrop(const PrintableImage& image);
+    bool confirmPrintCrop(const TargetSet& set);
+    // pageflow.cpp
+    void buildPageActions();
+    void showPage(int index);
+    bool printSet();
+    void updatePageNavigation();
     // about.cpp
     void showAboutDialog();
 
     ImageLoader m_imageLoader;
     PrintService m_printService;
     PrintSettings m_settings;
+    // The page shown, the only one kept decoded; the set holds the facts of every page.
     std::optional<PrintableImage> m_image;
+    TargetSet m_set;
+    int m_pageShown = 0;
     std::optional<PrintOrientation> m_autoOrientation;
     bool m_updatingControls = false;
 
@@ -106,6 +114,9 @@ private:
     QAction* m_zoomInAction = nullptr;
     QAction* m_zoomOutAction = nullptr;
     QAction* m_fitAction = nullptr;
+    QAction* m_previousPageAction = nullptr;
+    QAction* m_nextPageAction = nullptr;
+    QLabel* m_pageLabel = nullptr;
     QAction* m_quitAction = nullptr;
     QMenu* m_recentMenu = nullptr;
     QScrollArea* m_inspectorScroll = nullptr;
@@ -119,6 +130,8 @@ private:
     QLabel* m_printSizeLabel = nullptr;
     QLabel* m_colorModelLabel = nullptr;
     QLabel* m_iccLabel = nullptr;
+    QLabel* m_pageCountLabel = nullptr;
+    QLabel* m_pageDifferencesLabel = nullptr;
     QLabel* m_errorLabel = nullptr;
     QToolButton* m_logoButton = nullptr;
     std::array<QToolButton*, 9> m_alignmentButtons{};

@@ -28,6 +28,8 @@ void MainWindow::updateMetadata()
         m_imageNameLabel->setText(tr("No image loaded"));
         for (QLabel* label : {m_pixelsLabel, m_dpiLabel, m_printSizeLabel, m_colorModelLabel, m_iccLabel})
             label->clear();
+        m_pageCountLabel->hide();
+        m_pageDifferencesLabel->hide();
         return;
     }
     const PrintableImage& image = *m_image;
@@ -35,7 +37,8 @@ void MainWindow::updateMetadata()
     const SizeD millimeters = rotatedSize(image.printSizeMillimeters(), rotation);
     const SizeD inches = rotatedSize(image.printSizeInches(), rotation);
 
-    m_imageNameLabel->setText(image.fileName);
+    const bool isSet = m_set.pages.size() > 1;
+    m_imageNameLabel->setText(isSet ? m_set.pages.at(m_pageShown).name() : image.fileName);
     m_pixelsLabel->setText(tr("Pixels: %1 x %2").arg(image.pixelWidth).arg(image.pixelHeight));
     m_dpiLabel->setText(
         tr("DPI: %1 x %2").arg(QString::number(image.dpiX, 'f', 2), QString::number(image.dpiY, 'f', 2)));
@@ -50,6 +53,17 @@ void MainWindow::updateMetadata()
 
     m_iccLabel->setText(image.hasIccProfile ? tr("ICC Profile: %1 (Ignored)").arg(profileName(image))
                                             : tr("ICC Profile: none"));
+
+    m_pageCountLabel->setVisible(isSet);
+    m_pageCountLabel->setText(isSet ? tr("Pages in set: %1").arg(m_set.pages.size()) : QString());
+    // Allowed, but worth a look before paper is spent: the pages will not print alike.
+    QStringList differences;
+    if (const QStringList names = m_set.pagesWithOtherResolution(); !names.isEmpty())
+        differences << tr("Resolution differs from page 1: %1").arg(names.join(QStringLiteral(", ")));
+    if (const QStringList names = m_set.pagesWithOtherColorModel(); !names.isEmpty())
+        differences << tr("Color model differs from page 1: %1").arg(names.join(QStringLiteral(", ")));
+    m_pageDifferencesLabel->setVisible(!differences.isEmpty());
+    m_pageDifferencesLabel->setText(differences.join(QLatin1Char('\n')));
 }
 
 // The name the user sees for an embedded profile, in the Image box and in the load warning.

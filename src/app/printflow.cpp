@@ -15,11 +15,14 @@ void MainWindow::printImage()
 {
     if (!m_image)
         return;
-    if (!confirmPrintCrop(*m_image))
+    if (!confirmPrintCrop(m_set))
         return;
     try {
         // The preview's turned copy is the print's too: a 200-megapixel target is not turned twice.
-        if (!m_printService.print(this, *m_image, m_settings, m_preview->turnedImage()))
+        const bool printed = m_set.pages.size() <= 1
+                                 ? m_printService.print(this, *m_image, m_settings, m_preview->turnedImage())
+                                 : printSet();
+        if (!printed)
             return;
         savePrintQueue();
         // The dialog may have moved to another queue, with other margins.
@@ -35,22 +38,34 @@ void MainWindow::printImage()
     }
 }
 
-bool MainWindow::confirmPrintCrop(const PrintableImage& image)
+bool MainWindow::confirmPrintCrop(const TargetSet& set)
 {
     const SizeD paper = m_settings.paper.sizeInches(m_settings.orientation);
-    const SizeD size = rotatedSize(image.printSizeInches(), m_settings.rotationDegrees);
-    if (fitsOnPaper(size, paper))
+    const QStringList tooLarge = set.pagesNotFitting(paper, m_settings.rotationDegrees);
+    if (tooLarge.isEmpty())
         return true;
 
     QMessageBox box(this);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(tr("Image will be cropped"));
-    box.setText(tr("The image is larger than the selected paper at its embedded print size."));
-    box.setInformativeText(tr("Image: %1 x %2 in\nPaper: %3 x %4 in\n\n"
-                              "Continue printing, or cancel and choose a larger paper size.")
-                               .arg(QString::number(size.width, 'f', 2), QString::number(size.height, 'f', 2),
-                                    QString::number(paper.width, 'f', 2),
-                                    QString::number(paper.height, 'f', 2)));
+    const QString paperWidth = QString::number(paper.width, 'f', 2);
+    const QString paperHeight = QString::number(paper.height, 'f', 2);
+    if (set.pages.size() == 1) {
+        const SizeD size =
+            rotatedSize(set.pages.constFirst().facts.printSizeInches(), m_settings.rotationDegrees);
+        box.setText(tr("The image is larger than the selected paper at its embedded print size."));
+        box.setInformativeText(tr("Image: %1 x %2 in\nPaper: %3 x %4 in\n\n"
+                                  "Continue printing, or cancel and choose a larger paper size.")
+                                   .arg(QString::number(size.width, 'f', 2),
+                                        QString::number(size.height, 'f', 2), paperWidth, paperHeight));
+    } else {
+        box.setText(tr("Pages larger than the selected paper at their embedded print size: %1 of %2.")
+                        .arg(tooLarge.size())
+                        .arg(set.pages.size()));
+        box.setInformativeText(tr("Cropped: %1\nPaper: %2 x %3 in\n\n"
+                                  "Continue printing, or cancel and choose a larger paper size.")
+                                   .arg(tooLarge.join(QStringLiteral(", ")), paperWidth, paperHeight));
+    }
     QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
     box.addButton(tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(continueButton);

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <algorithm>
 #include <cmath>
 
 namespace Lumetra {
@@ -149,6 +150,65 @@ PrintableImage ImageLoader::load(const QString& path, int page) const
         break;
     }
     return loadQtImage(path);
+}
+
+LoadedTargetSet ImageLoader::loadSet(const QStringList& paths) const
+{
+    const QStringList ordered = naturallyOrderedPaths(paths);
+    if (ordered.isEmpty())
+        throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
+    const auto naming = [](const QString& name, const ImageLoadException& error) {
+        return ImageLoadException(QStringLiteral("%1: %2").arg(name, error.message()));
+    };
+
+    LoadedTargetSet result;
+    for (const QString& path : ordered) {
+        try {
+            // A file without a full-resolution page still takes a place, to be refused with
+            // the loader's own reason below.
+            const int count = std::max(pageCount(path), 1);
+            for (int page = 0; page < count; ++page)
+                result.set.pages.append({emptyResult(path), page, count});
+        } catch (const ImageLoadException& error) {
+            if (ordered.size() == 1)
+                throw;
+            throw naming(QFileInfo(path).fileName(), error);
+        }
+    }
+    for (qsizetype i = 0; i < result.set.pages.size(); ++i) {
+        TargetPage& page = result.set.pages[i];
+        try {
+            PrintableImage image = load(page.facts.filePath, page.pageIndex);
+            if (result.set.pages.size() == 1)
+                result.firstPage = image;
+            page.facts = std::move(image);
+            page.facts.image = QImage();
+        } catch (const ImageLoadException& error) {
+            if (result.set.pages.size() == 1)
+                throw;
+            throw naming(page.name(), error);
+        }
+    }
+    // Each page was let go once checked, so no two are held at once; the first is decoded again.
+    if (result.set.pages.size() > 1)
+        result.firstPage = loadPage(result.set.pages.constFirst());
+    return result;
+}
+
+PrintableImage ImageLoader::loadPage(const TargetPage& page) const
+{
+    const auto changed = [&page] {
+        return ImageLoadException(
+            QStringLiteral("%1 has changed since it was loaded. Load the target again.").arg(page.name()));
+    };
+    if (pageCount(page.facts.filePath) != page.pagesInFile)
+        throw changed();
+    PrintableImage image = load(page.facts.filePath, page.pageIndex);
+    const PrintableImage& facts = page.facts;
+    if (image.pixelWidth != facts.pixelWidth || image.pixelHeight != facts.pixelHeight ||
+        image.dpiX != facts.dpiX || image.dpiY != facts.dpiY || image.colorModel != facts.colorModel)
+        throw changed();
+    return image;
 }
 
 // Formats other than PNG and JPEG under a PNG or JPEG name: the toolkit decodes

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "printmodel.h"
+#include "targetset.h"
 #include "usererror.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 namespace Lumetra {
@@ -20,6 +22,13 @@ public:
     using UserError::UserError;
 };
 
+// A target set as loaded: the facts of every page and the pixels of the first.
+struct LoadedTargetSet
+{
+    TargetSet set;
+    PrintableImage firstPage;
+};
+
 // Turns a TIFF, JPEG or PNG file into a PrintableImage: the file's own pixels in
 // their stored order at the file's own resolution, with no colour space attached,
 // or an ImageLoadException.
@@ -32,6 +41,14 @@ public:
     int pageCount(const QString& path) const;
     // One page (0-based index among those pages); load(path) is load(path, 0).
     PrintableImage load(const QString& path, int page) const;
+    // Every page of the files, in natural order of their names and each file's own page order,
+    // decoded and checked one at a time, never two at once; only the first page's pixels are
+    // kept. One refused page refuses the set, and when the set has more than one page the
+    // message names it.
+    LoadedTargetSet loadSet(const QStringList& paths) const;
+    // One page of a loaded set decoded again, refused when the file no longer holds what was
+    // loaded: the layout was chosen for that.
+    PrintableImage loadPage(const TargetPage& page) const;
 
 private:
     PrintableImage loadTiffImage(const QString& path, int page) const;

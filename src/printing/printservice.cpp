@@ -26,6 +26,8 @@
 #include <exception>
 #endif
 
+#include <algorithm>
+
 namespace Lumetra {
 
 namespace {
@@ -213,11 +215,33 @@ bool PrintService::print(QWidget* parent, const PrintableImage& image, const Pri
 {
     if (image.image.isNull())
         throw PrintException(tr("No image is loaded."));
+    return printPages(parent, {image}, [&image](int) { return image; }, settings, turnedPixels, {});
+}
 
+bool PrintService::print(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
+                         const PrintSettings& settings, const std::function<void()>& writing)
+{
+    if (pages.isEmpty())
+        throw PrintException(tr("No image is loaded."));
+    return printPages(parent, pages, pageAt, settings, QImage(), writing);
+}
+
+bool PrintService::printPages(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
+                              const PrintSettings& settings, const QImage& turnedPixels,
+                              const std::function<void()>& writing)
+{
     QPrinter& printer = this->printer();
     preparePrinter(printer, settings);
+    const auto count = int(pages.size());
+    // A range left from an earlier job must not pick pages of this one.
+    printer.setPrintRange(QPrinter::AllPages);
+    printer.setFromTo(0, 0);
 
     QPrintDialog dialog(&printer, parent);
+    if (count > 1) {
+        dialog.setMinMax(1, count);
+        dialog.setOption(QAbstractPrintDialog::PrintPageRange);
+    }
     if (dialog.exec() != QDialog::Accepted)
         return false;
     // Qt's own dialog falls back to the queue's default page; the preview, the fit and the crop
@@ -226,8 +250,15 @@ bool PrintService::print(QWidget* parent, const PrintableImage& image, const Pri
     if (!usesNativeDialog())
         applyPageLayout(printer, pageLayout(settings));
 
+    int first = 0;
+    int last = count - 1;
+    if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
+        first = std::min(printer.fromPage(), count) - 1;
+        last = std::min(std::max(printer.toPage(), printer.fromPage()), count) - 1;
+    }
+
 #ifdef LUMETRA_CUPS_SUBMISSION
-    return spool(parent, image, settings, turnedPixels);
+    return spool(parent, pages, first, last, pageAt, settings, turnedPixels, writing);
 #else
     m_lastJobQueue.clear();
     m_lastJobId = 0;
@@ -235,16 +266,33 @@ bool PrintService::print(QWidget* parent, const PrintableImage& image, const Pri
     QPainter painter(&printer);
     if (!painter.isActive())
         throw PrintException(tr("The printer could not be opened."));
-    drawPage(painter, printer.paperRect(QPrinter::DevicePixel), printer.resolution(), image, settings,
-             turnedPixels);
+    if (writing)
+        writing();
+    try {
+        for (int index = first; index <= last; ++index) {
+            // The previous page's pixels are gone before the next page is decoded.
+            const PrintableImage image = pageAt(index);
+            if (image.image.isNull())
+                throw PrintException(tr("No image is loaded."));
+            if (index > first && !printer.newPage())
+                throw PrintException(tr("The printer could not be opened."));
+            drawPage(painter, printer.paperRect(QPrinter::DevicePixel), printer.resolution(), image, settings,
+                     turnedPixels);
+        }
+    } catch (...) {
+        // Half a target is worse than none: nothing of this job reaches the printer.
+        printer.abort();
+        throw;
+    }
     painter.end();
     return true;
 #endif
 }
 
 #ifdef LUMETRA_CUPS_SUBMISSION
-bool PrintService::spool(QWidget* parent, const PrintableImage& image, const PrintSettings& settings,
-                         const QImage& turnedPixels)
+bool PrintService::spool(QWidget* parent, const QList<PrintableImage>& pages, int first, int last,
+                         const PageSource& pageAt, const PrintSettings& settings, const QImage& turnedPixels,
+                         const std::function<void()>& writing)
 {
     m_lastJobQueue.clear();
     m_lastJobId = 0;
@@ -254,8 +302,14 @@ bool PrintService::spool(QWidget* parent, const PrintableImage& image, const Pri
     const QString queue = printer.printerName();
     JobOptions options;
     if (!toFile) {
-        const QMarginsF intrusion =
-            marginIntrusion(Lumetra::unprintableMargins(queue, layout), image, settings);
+        // The deepest any printed page reaches into each margin.
+        const QMarginsF unprintable = Lumetra::unprintableMargins(queue, layout);
+        QMarginsF intrusion;
+        for (int index = first; index <= last; ++index) {
+            const QMarginsF page = marginIntrusion(unprintable, pages.at(index), settings);
+            intrusion = {qMax(intrusion.left(), page.left()), qMax(intrusion.top(), page.top()),
+                         qMax(intrusion.right(), page.right()), qMax(intrusion.bottom(), page.bottom())};
+        }
         if (!intrusion.isNull() && !confirmMargins(parent, intrusion))
             return false;
         // The options the dialog and its Properties page keep on Qt's CUPS engine, as name/value pairs.
@@ -311,8 +365,19 @@ bool PrintService::spool(QWidget* parent, const PrintableImage& image, const Pri
                 QPainter painter;
                 if (!painter.begin(&writer))
                     throw PrintException(tr("The printer could not be opened."));
-                drawPage(painter, writer.pageLayout().fullRectPixels(writer.resolution()),
-                         writer.resolution(), image, settings, turnedPixels);
+                for (int index = first; index <= last; ++index) {
+                    if (last > first)
+                        report(tr("Preparing page %1 of %2...").arg(index - first + 1).arg(last - first + 1),
+                               -1);
+                    // The previous page's pixels are gone before the next page is decoded.
+                    const PrintableImage image = pageAt(index);
+                    if (image.image.isNull())
+                        throw PrintException(tr("No image is loaded."));
+                    if (index > first && !writer.newPage())
+                        throw PrintException(tr("The printer could not be opened."));
+                    drawPage(painter, writer.pageLayout().fullRectPixels(writer.resolution()),
+                             writer.resolution(), image, settings, turnedPixels);
+                }
                 if (!painter.end())
                     throw PrintException(tr("The printer could not be opened."));
             }
@@ -331,6 +396,8 @@ bool PrintService::spool(QWidget* parent, const PrintableImage& image, const Pri
     if (parent)
         parent->setCursor(Qt::WaitCursor);
     progress.show();
+    if (writing)
+        writing();
     worker->start();
     loop.exec();
     worker->wait();

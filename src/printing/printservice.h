@@ -4,11 +4,13 @@
 #include "usererror.h"
 
 #include <QImage>
+#include <QList>
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QRectF>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QPainter;
@@ -41,6 +43,18 @@ public:
     // is the image already turned by the settings' rotation, so that no second turned copy is made.
     bool print(QWidget* parent, const PrintableImage& image, const PrintSettings& settings,
                const QImage& turnedPixels = QImage());
+
+    // One page of a target set, decoded when it is drawn, on the thread that writes the job.
+    using PageSource = std::function<PrintableImage(int index)>;
+
+    // Prints the pages of a set as one job, a sheet per page in order, each drawn as print() draws a
+    // single image. `pages` holds each page's facts (its pixels may be null), which the margin
+    // warning weighs; `pageAt` gives a page's pixels as it is drawn, so that the job holds one page
+    // at a time. The dialog offers a page range, 1 to the page count, and only those pages print.
+    // `writing`, when set, is called once the dialog and any warning are past, just before the
+    // first page is drawn: the caller may let go of the pixels it holds for display.
+    bool print(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
+               const PrintSettings& settings, const std::function<void()>& writing = {});
 
     // The queue the next print dialog starts on; empty for the system's default queue.
     QString queueName() const;
@@ -92,8 +106,12 @@ public:
 
 private:
     bool confirmMargins(QWidget* parent, const QMarginsF& intrusionMm) const;
-    bool spool(QWidget* parent, const PrintableImage& image, const PrintSettings& settings,
-               const QImage& turnedPixels);
+    bool printPages(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
+                    const PrintSettings& settings, const QImage& turnedPixels,
+                    const std::function<void()>& writing);
+    bool spool(QWidget* parent, const QList<PrintableImage>& pages, int first, int last,
+               const PageSource& pageAt, const PrintSettings& settings, const QImage& turnedPixels,
+               const std::function<void()>& writing);
 
     std::unique_ptr<QPrinter> m_printer;
     // The dialog options of the last job and its queue, so that the next sheet keeps the driver settings.

@@ -1,6 +1,7 @@
 #include "appidentity.h"
 #include "mainwindow.h"
 #include "papergeometry.h"
+#include "previewwidget.h"
 #include "privatecups.h"
 
 #include <QPrintDialog>
@@ -24,6 +25,11 @@ public:
     static int rotation(const MainWindow& window) { return window.m_settings.rotationDegrees; }
     static int orientation(const MainWindow& window) { return int(window.m_settings.orientation); }
     static QString paper(const MainWindow& window) { return window.m_settings.paper.name; }
+    // Whether the page shown holds its pixels (a set lets go of them while a job is written).
+    static bool showsPixels(const MainWindow& window)
+    {
+        return window.m_image && !window.m_image->image.isNull();
+    }
     static void showError(MainWindow& w, const QString& title, const QString& text)
     {
         w.showError(title, text);
@@ -33,7 +39,7 @@ public:
                                  int sheet, int degrees)
     {
         w.m_settings = {paper, static_cast<PrintOrientation>(sheet), w.m_settings.alignment, degrees};
-        return w.confirmPrintCrop(image);
+        return w.confirmPrintCrop(TargetSet{{TargetPage{image}}});
     }
 };
 
@@ -209,6 +215,10 @@ private:
         for (const char* name :
              {"imageNameLabel", "pixelsLabel", "dpiLabel", "printSizeLabel", "colorModelLabel", "iccLabel"})
             lines << named<QLabel>(name)->text();
+        // A set's page count and the pages unlike the first, when shown.
+        for (const char* name : {"pageCountLabel", "pageDifferencesLabel"})
+            if (!named<QLabel>(name)->isHidden())
+                lines << named<QLabel>(name)->text();
         return lines;
     }
     // The image's name, the sheet, and the error label: its text when shown, "-" when hidden and empty.
@@ -305,12 +315,13 @@ private slots:
         QCOMPARE(w->windowTitle(), u"Lumetra"_s);
         QCOMPARE(texts(w->menuBar()->actions()),
                  u"File: Load, Open Recent: , Clear Menu, Print, , Quit, "
-                 "View: Zoom In, Zoom Out, Fit to Screen, Help: About Lumetra"_s);
+                 "View: Zoom In, Zoom Out, Fit to Screen, , Previous Page, Next Page, Help: About Lumetra"_s);
         QCOMPARE(action("aboutAction")->menuRole(), QAction::AboutRole);
         QCOMPARE(action("quitAction")->menuRole(), QAction::QuitRole);
         QVERIFY(!named<QMenu>("recentMenu")->isEnabled()); // nothing loaded yet
         // The shortcuts work wherever the focus is; only Load and Quit are enabled without an image.
-        QCOMPARE(texts(w->actions()), u"Load, Print, Zoom In, Zoom Out, Fit to Screen, Quit"_s);
+        QCOMPARE(texts(w->actions()),
+                 u"Load, Print, Zoom In, Zoom Out, Fit to Screen, Quit, Previous Page, Next Page"_s);
         for (QAction* action : w->actions())
             QCOMPARE(action->isEnabled(),
                      action == this->action("loadAction") || action == this->action("quitAction"));
@@ -327,9 +338,11 @@ private slots:
         QCOMPARE(lines(), QStringList({u"No image loaded"_s, {}, {}, {}, {}, {}}));
         QCOMPARE(state(), u"No image loaded | DIN A4, Portrait | hidden -"_s);
 
-        // Toolbar, left to right: a spacer, Load, Print, the stretch, the zoom label, Fit to Screen.
+        // Toolbar, left to right: a spacer, Load, Print, the stretch, the zoom label, Fit to Screen,
+        // and after a separator the page navigation.
         auto* toolBar = named<QToolBar>("MainToolBar");
-        QCOMPARE(texts(toolBar->actions()), u", Load, Print, , , Fit to Screen"_s);
+        QCOMPARE(texts(toolBar->actions()),
+                 u", Load, Print, , , Fit to Screen, , Previous Page, , Next Page"_s);
         QCOMPARE(toolBar->widgetForAction(toolBar->actions()[4]), zoomLabel());
         QVERIFY(!toolBar->isMovable() && toolBar->iconSize() == QSize(24, 24));
 
@@ -342,8 +355,8 @@ private slots:
         }
         names.sort();
         QCOMPARE(names.join(u", "_s), u"About Lumetra, Bottom Center, Bottom Left, Bottom Right, Center, "
-                                      "Center Left, Center Right, Fit to Screen, Load, Print, Top Center, "
-                                      "Top Left, Top Right"_s);
+                                      "Center Left, Center Right, Fit to Screen, Load, Next Page, "
+                                      "Previous Page, Print, Top Center, Top Left, Top Right"_s);
         for (QAction* action : toolBar->actions()) {
             const QSize size = action->icon().actualSize(QSize(24, 24));
             QVERIFY(action->icon().isNull() || action->icon().availableSizes().contains(size * 2));
@@ -667,7 +680,7 @@ private slots:
         QTest::addColumn<QStringList>("urls"); // a name stands for a file of that name in the test folder
         QTest::addColumn<bool>("accepted");
         const QString web = u"https://quorvane.com/chart.png"_s;
-        QTest::newRow("several files, the first loads") << QStringList{u"a.png"_s, u"b.jpg"_s} << true;
+        QTest::newRow("several files, one set") << QStringList{u"b.jpg"_s, u"a.png"_s} << true;
         QTest::newRow("suffix in capitals") << QStringList{u"A.PNG"_s} << true;
         QTest::newRow("web link") << QStringList{web} << false;
         QTest::newRow("unreadable suffix") << QStringList{u"chart.pdf"_s} << false;
@@ -684,12 +697,15 @@ private slots:
         QList<QUrl> list;
         for (const QString& url : urls)
             list << (url.contains(u':') ? QUrl(url) : QUrl::fromLocalFile(m_files.filePath(url)));
-        png(urls.first(), 600, 900, 300, QColorSpace(QColorSpace::SRgb));
+        for (const QString& url : urls)
+            if (!url.contains(u':'))
+                png(url, 600, 900, 300, QColorSpace(QColorSpace::SRgb));
         ModalAnswerer answerer({respond(u"Continue"_s)});
         QCOMPARE(drop(list), accepted ? u"dropped"_s : u"refused at the drag"_s);
         QCOMPARE(answerer.seen, QStringList());
         QCOMPARE(lines().first(), u"No image loaded"_s);
-        QTRY_COMPARE(lines().first(), accepted ? urls.first() : u"No image loaded"_s);
+        // Several files are the pages of one set, in the order of their names.
+        QTRY_COMPARE(lines().first(), accepted ? urls.last() : u"No image loaded"_s);
         QCOMPARE(answerer.seen.size(), accepted ? 1 : 0);
     }
 
@@ -703,6 +719,13 @@ private slots:
         QTRY_COMPARE(state(), u"sample-target.tif | DIN A4, Landscape | hidden -"_s);
         QCOMPARE(lines().mid(1, 3), QStringList({u"Pixels: 1950 x 1350"_s, u"DPI: 300.00 x 300.00"_s,
                                                  u"Print size: 6.50 x 4.50 in / 165.1 x 114.3 mm"_s}));
+        // Files opened together arrive one event each and load as one set.
+        QFileOpenEvent second(png(u"opened_2.png"_s, 60, 90, 300));
+        QFileOpenEvent first(png(u"opened_1.png"_s, 60, 90, 300));
+        QCoreApplication::sendEvent(QCoreApplication::instance(), &second);
+        QCoreApplication::sendEvent(QCoreApplication::instance(), &first);
+        QTRY_COMPARE(named<QLabel>("pageLabel")->text(), u"Page 1 of 2"_s);
+        QCOMPARE(lines().first(), u"opened_1.png"_s);
         // Once the window is gone, nothing is routed any more.
         w.reset();
         QCoreApplication::sendEvent(QCoreApplication::instance(), &event);
@@ -855,6 +878,99 @@ private slots:
         }
     }
 
+    // Three sheets dropped together: one layout for all, stepped through one page at a time.
+    void targetSetLayoutAndNavigation()
+    {
+        QLabel* pageLabel = named<QLabel>("pageLabel");
+        const auto navigation = [&] {
+            return pageLabel->text() + u" | "_s +
+                   (action("previousPageAction")->isEnabled() ? u"<"_s : u"-"_s) +
+                   (action("nextPageAction")->isEnabled() ? u">"_s : u"-"_s);
+        };
+        load(png(u"solo.png"_s, 60, 90, 100));
+        QCOMPARE(navigation(), u" | --"_s);
+
+        // 6 x 9 in, 3 x 4.5 in at another resolution, and 8 x 12 in, which needs A3.
+        const QList<QUrl> sheets = {QUrl::fromLocalFile(png(u"sheet_10.png"_s, 800, 1200, 100)),
+                                    QUrl::fromLocalFile(png(u"sheet_2.png"_s, 600, 900, 200)),
+                                    QUrl::fromLocalFile(png(u"sheet_1.png"_s, 600, 900, 100))};
+        QCOMPARE(drop(sheets), u"dropped"_s);
+        QTRY_COMPARE(state(), u"sheet_1.png | DIN A3, Portrait | hidden -"_s);
+        QCOMPARE(lines().mid(1),
+                 QStringList({u"Pixels: 600 x 900"_s, u"DPI: 100.00 x 100.00"_s,
+                              u"Print size: 6.00 x 9.00 in / 152.4 x 228.6 mm"_s, u"Color model: RGB"_s,
+                              u"ICC Profile: none"_s, u"Pages in set: 3"_s,
+                              u"Resolution differs from page 1: sheet_2.png"_s}));
+        QCOMPARE(navigation(), u"Page 1 of 3 | ->"_s);
+
+        // Page Down with the focus on the preview, then the toolbar's action; the sheet stays.
+        QWidget* preview = w->findChild<PreviewWidget*>();
+        preview->setFocus();
+        QTest::keyClick(preview, Qt::Key_PageDown);
+        QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
+        QCOMPARE(lines().mid(0, 3),
+                 QStringList({u"sheet_2.png"_s, u"Pixels: 600 x 900"_s, u"DPI: 200.00 x 200.00"_s}));
+        action("nextPageAction")->trigger();
+        QCOMPARE(navigation(), u"Page 3 of 3 | <-"_s);
+        QTest::keyClick(preview, Qt::Key_PageDown); // nothing beyond the last page
+        QCOMPARE(state(), u"sheet_10.png | DIN A3, Portrait | hidden -"_s);
+
+        // Turning the sheet turns every page; the page shown keeps the turn.
+        orientation()->setCurrentIndex(1);
+        QTest::keyClick(preview, Qt::Key_PageUp);
+        QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
+        QCOMPARE(Probe::rotation(*w), 90);
+        QCOMPARE(lines().at(3), u"Print size: 4.50 x 3.00 in / 114.3 x 76.2 mm"_s);
+
+        // On A4 only the third page overhangs the sheet, and the warning names it.
+        orientation()->setCurrentIndex(0);
+        paper()->setCurrentIndex(0);
+        {
+            ModalAnswerer answerer({respond(u"Cancel"_s)});
+            action("printAction")->trigger();
+            QCOMPARE(
+                answerer.seen,
+                QStringList(u"Image will be cropped | Pages larger than the selected paper at their embedded "
+                            "print size: 1 of 3. | Cropped: sheet_10.png\nPaper: 8.27 x 11.69 in\n\n"
+                            "Continue printing, or cancel and choose a larger paper size."_s));
+        }
+
+        // A page rewritten since the load is not shown at the layout chosen for what it was.
+        png(u"sheet_10.png"_s, 800, 1300, 100);
+        action("nextPageAction")->trigger();
+        QCOMPARE(state(), u"sheet_2.png | DIN A4, Portrait | <b>Could not show the page</b><br>"
+                          "sheet_10.png has changed since it was loaded. Load the target again."_s);
+        QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
+
+        // A set with one unreadable page is refused as a whole, naming it; the set shown stays.
+        QFile broken(m_files.filePath(u"sheet_3.png"_s));
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("not a png") > 0);
+        broken.close();
+        QCOMPARE(drop({QUrl::fromLocalFile(broken.fileName()), sheets.first()}), u"dropped"_s);
+        QTRY_COMPARE(state(), u"sheet_2.png | DIN A4, Portrait | <b>Could not load target image</b><br>"
+                              "sheet_3.png: The file could not be read as an image."_s);
+        QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
+
+        // Pages with profiles: one question for the set, naming each profile once.
+        const QString tagged = png(u"tagged_1.png"_s, 60, 90, 100, QColorSpace::SRgb);
+        {
+            ModalAnswerer answerer({respond(u"Cancel"_s)});
+            w->loadCommandLine({png(u"tagged_3.png"_s, 60, 90, 100, QColorSpace::SRgb), tagged,
+                                m_files.filePath(u"solo.png"_s)});
+            QCOMPARE(answerer.seen,
+                     QStringList(u"Embedded ICC profile detected | Pages with an embedded ICC "
+                                 "profile: 2 of 3. Profiles: sRGB. | Lumetra ignores embedded "
+                                 "profiles for profiling target output. Continue loading these "
+                                 "pages, or cancel and choose different files. | plain"_s));
+        }
+        QCOMPARE(navigation(), u"Page 2 of 3 | <>"_s);
+
+        // A single image again: no pages to step through.
+        load(m_files.filePath(u"solo.png"_s));
+        QCOMPARE(navigation(), u" | --"_s);
+        QCOMPARE(lines().size(), 6);
+    }
+
     void printReachesQueue()
     {
         if (!m_cupsProblem.isEmpty())
@@ -886,6 +1002,108 @@ private slots:
         QCOMPARE(w->statusBar()->currentMessage(),
                  u"Sent to \"%1\" as job %2"_s.arg(m_cups.rawQueue()).arg(job));
         QCOMPARE(store().value(u"print/queue"_s).toString(), m_cups.rawQueue());
+    }
+
+    // A set prints as one job, a sheet per page, each page's pixels as they are in its file and
+    // placed as a single print would place them; the dialog's page range picks the pages.
+    void targetSetPrintsAsOneJob()
+    {
+        if (!m_cupsProblem.isEmpty())
+            QSKIP(qPrintable(u"no private CUPS scheduler: "_s + m_cupsProblem));
+        QString problem;
+        if (!Testing::popplerToolsAvailable(&problem))
+            QSKIP(qPrintable(u"poppler tools missing: "_s + problem));
+
+        // Three pages, each with pixels of its own, at two resolutions.
+        QList<QImage> sources;
+        QList<QUrl> urls;
+        const int sizes[3][3] = {{60, 90, 300}, {45, 30, 150}, {60, 90, 200}};
+        for (int k = 0; k < 3; ++k) {
+            QImage image(sizes[k][0], sizes[k][1], QImage::Format_RGB32);
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    image.setPixel(x, y, qRgb((x * 7 + k * 50) & 0xFF, (y * 5) & 0xFF, 40 + k * 80));
+            image.setDotsPerMeterX(qRound(sizes[k][2] / 0.0254));
+            image.setDotsPerMeterY(qRound(sizes[k][2] / 0.0254));
+            const QString path = m_files.filePath(u"job_%1.png"_s.arg(k + 1));
+            QVERIFY(image.save(path));
+            sources << image;
+            urls.prepend(QUrl::fromLocalFile(path));
+        }
+        QCOMPARE(drop(urls), u"dropped"_s);
+        QTRY_COMPARE(named<QLabel>("pageLabel")->text(), u"Page 1 of 3"_s);
+        alignment(4)->click();
+
+        // Where each page lands on A4 at 50 dpi, from the one placement rule.
+        const auto expectedRect = [&](int k) {
+            PrintableImage facts;
+            facts.pixelWidth = quint32(sizes[k][0]);
+            facts.pixelHeight = quint32(sizes[k][1]);
+            facts.dpiX = facts.dpiY = sizes[k][2];
+            PrintSettings settings;
+            settings.alignment = PrintAlignment::Center;
+            const QRectF inches = placedImageRectInches({210 / 25.4, 297 / 25.4}, facts, settings);
+            return QRect(QPoint(qRound(inches.left() * 50), qRound(inches.top() * 50)),
+                         QPoint(qRound(inches.right() * 50) - 1, qRound(inches.bottom() * 50) - 1));
+        };
+        const auto inked = [](const QImage& page) {
+            QRect box;
+            for (int y = 0; y < page.height(); ++y)
+                for (int x = 0; x < page.width(); ++x)
+                    if (page.pixelColor(x, y) != Qt::white)
+                        box |= QRect(x, y, 1, 1);
+            return box;
+        };
+        const auto verifyDocument = [&](const QString& document, const QList<int>& pages) {
+            QVERIFY2(Testing::isPdf(document), qPrintable(m_cups.errorLogTail()));
+            QVERIFY(Testing::pdfPageSizePoints(document, int(pages.size())).isValid());
+            QVERIFY(!Testing::pdfPageSizePoints(document, int(pages.size()) + 1).isValid());
+            const QList<Testing::PdfImageInfo> infos = Testing::listPdfImages(document, &problem);
+            const QList<QImage> images = Testing::extractPdfImages(document, &problem);
+            QVERIFY2(images.size() == pages.size() && infos.size() == pages.size(), qPrintable(problem));
+            for (int i = 0; i < pages.size(); ++i) {
+                const int k = pages[i];
+                QCOMPARE(QList<int>({infos[i].xPpi, infos[i].yPpi}), QList<int>({sizes[k][2], sizes[k][2]}));
+                QCOMPARE(images[i].convertToFormat(QImage::Format_RGB32), sources[k]);
+                // The renderer's edge pixels may take a tint from the image beside them.
+                const QRect ink = inked(Testing::renderPdfPage(document, 50, i + 1));
+                const QRect rect = expectedRect(k);
+                QVERIFY2(qAbs(ink.left() - rect.left()) <= 1 && qAbs(ink.top() - rect.top()) <= 1 &&
+                             qAbs(ink.right() - rect.right()) <= 1 && qAbs(ink.bottom() - rect.bottom()) <= 1,
+                         qPrintable(u"page %1 inked at %2,%3 to %4,%5"_s.arg(i + 1)
+                                        .arg(ink.left())
+                                        .arg(ink.top())
+                                        .arg(ink.right())
+                                        .arg(ink.bottom())));
+            }
+        };
+
+        const QStringList before = m_cups.spooledDocuments();
+        {
+            ModalAnswerer answerer({respond(u"Print"_s)});
+            action("printAction")->trigger();
+            QCOMPARE(answerer.seen, QStringList(u"print dialog"_s));
+        }
+        QVERIFY(Probe::showsPixels(*w));
+        const QString document = m_cups.waitForNewDocument(before);
+        verifyDocument(document, {0, 1, 2});
+        QVERIFY(!m_cups.jobAttributes(document).contains("page-ranges"));
+
+        // Pages 2 to 3, chosen in the dialog's own fields; the job holds just those.
+        const QStringList beforeRange = m_cups.spooledDocuments();
+        ModalAnswerer answerer({[&](QWidget* modal) {
+            auto* dialog = static_cast<QPrintDialog*>(modal);
+            dialog->findChild<QRadioButton*>(u"printRange"_s)->setChecked(true);
+            dialog->findChild<QSpinBox*>(u"from"_s)->setValue(2);
+            dialog->findChild<QSpinBox*>(u"to"_s)->setValue(3);
+            dialog->accept();
+        }});
+        action("printAction")->trigger();
+        QCOMPARE(answerer.seen, QStringList(u"print dialog"_s));
+        const QString range = m_cups.waitForNewDocument(beforeRange);
+        verifyDocument(range, {1, 2});
+        // The pages are chosen once, here; the queue must not pick among them again.
+        QVERIFY(!m_cups.jobAttributes(range).contains("page-ranges"));
     }
 
     void failedPrintShowsError()

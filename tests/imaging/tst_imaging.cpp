@@ -25,6 +25,8 @@
 
 using namespace Lumetra;
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 const QString kLoaded = QStringLiteral("<loaded>");
@@ -228,6 +230,32 @@ QByteArray encode(const QImage& image, const QByteArray& format, bool progressiv
     return bytes;
 }
 
+// A file described as "name=d30,r5,m30,x20": a full-size page 30 pixels wide, a reduced-resolution
+// copy, a mask, and a full-size page whose data is cut short. A PNG is "name.png=30".
+QString writePages(const QString& description)
+{
+    const QString name = description.section(QLatin1Char('='), 0, 0);
+    const QStringList pages = description.section(QLatin1Char('='), 1).split(QLatin1Char(','));
+    if (name.endsWith(QLatin1String(".png"))) {
+        QImage image(pages.first().toInt(), 7, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        return writeFile(name, encode(image, "png"));
+    }
+    QList<TiffSpec> directories;
+    for (const QString& page : pages) {
+        TiffSpec spec{PHOTOMETRIC_MINISBLACK, 1, 8, COMPRESSION_NONE, 0, page.mid(1).toUInt(), 7};
+        if (page.startsWith(QLatin1Char('x'))) {
+            spec.compression = COMPRESSION_LZW;
+            spec.raw = QByteArray("\x80\x00", 2);
+        }
+        spec.subfileType = page.startsWith(QLatin1Char('r'))   ? FILETYPE_REDUCEDIMAGE
+                           : page.startsWith(QLatin1Char('m')) ? FILETYPE_MASK
+                                                               : 0;
+        directories << spec;
+    }
+    return writeFile(name, tiffBytes(directories));
+}
+
 QByteArray be32(quint32 v)
 {
     v = qToBigEndian(v);
@@ -379,6 +407,8 @@ private slots:
     void pixels();
     void nonRegularFiles();
     void pages();
+    void targetSets_data();
+    void targetSets();
     void regressionsReplay();
 
 private:
@@ -758,6 +788,56 @@ void TestImaging::pixels()
                      qAbs(qBlue(a) - qBlue(e)) <= tolerance,
                  qPrintable(QStringLiteral("pixel (%1, %2) is %3").arg(p.x()).arg(p.y()).arg(a, 8, 16)));
     }
+}
+
+void TestImaging::targetSets_data()
+{
+    QTest::addColumn<QStringList>("files"); // as writePages takes them, in the order given
+    QTest::addColumn<QString>("expected");  // each page's name and width, or the message
+    const auto row = [](const char* tag, const QStringList& files, const QString& expected) {
+        QTest::newRow(tag) << files << expected;
+    };
+    row("thumbnail and mask pass over", {u"chart.tif=r5,d30,m30,d31,r6"_s},
+        u"chart.tif, page 1: 30 | chart.tif, page 2: 31"_s);
+    row("one full page among thumbnails", {u"one.tif=r5,d30"_s}, u"one.tif: 30"_s);
+    row("natural order of names", {u"s_10.tif=d10"_s, u"S_2.png=2"_s, u"s_1.tif=d1"_s, u"s_02b.tif=d3"_s},
+        u"s_1.tif: 1 | S_2.png: 2 | s_02b.tif: 3 | s_10.tif: 10"_s);
+    row("files and their pages", {u"b.tif=d2,d3"_s, u"a.tif=d1"_s},
+        u"a.tif: 1 | b.tif, page 1: 2 | b.tif, page 2: 3"_s);
+    row("only thumbnails", {u"thumbs.tif=r5,m5"_s},
+        u"The file holds no full-resolution image, only thumbnails or masks."_s);
+    row("later page damaged", {u"sheet_1.tif=d10"_s, u"sheet_2.tif=d10,x10,d10"_s},
+        u"sheet_2.tif, page 2: "_s + kUndecodableMessage);
+    row("single page damaged", {u"alone.tif=x10"_s}, kUndecodableMessage);
+    row("unreadable file among several", {u"t_1.tif=d10"_s, u"t_2.png=4"_s, u"t_3.txt=4"_s},
+        u"t_3.txt: "_s + kChooseMessage);
+}
+
+// Pages in order, only the first decoded; one refused page refuses the set, naming it.
+void TestImaging::targetSets()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, expected);
+    QStringList paths;
+    for (const QString& file : files)
+        paths << (file.endsWith(QLatin1String(".txt=4")) ? writeFile(file.section(u'=', 0, 0), "text")
+                                                         : writePages(file));
+    QStringList pages;
+    try {
+        const LoadedTargetSet loaded = ImageLoader().loadSet(paths);
+        for (const TargetPage& page : loaded.set.pages) {
+            QVERIFY(page.facts.image.isNull());
+            pages << page.name() + u": "_s + QString::number(page.facts.pixelWidth);
+        }
+        QCOMPARE(loaded.firstPage.pixelWidth, loaded.set.pages.first().facts.pixelWidth);
+        QCOMPARE(quint32(loaded.firstPage.image.width()), loaded.firstPage.pixelWidth);
+        // Each page decodes again on its own, as the preview and the print ask for it.
+        const TargetPage& last = loaded.set.pages.last();
+        QCOMPARE(quint32(ImageLoader().loadPage(last).image.width()), last.facts.pixelWidth);
+    } catch (const ImageLoadException& e) {
+        pages << e.message();
+    }
+    QCOMPARE(pages.join(u" | "_s), expected);
 }
 
 // Opening a pipe blocks until a writer comes; a folder is no image either.

@@ -1,5 +1,6 @@
 #include "papergeometry.h"
 #include "printmodel.h"
+#include "targetset.h"
 #include "usererror.h"
 
 #include <QtTest>
@@ -327,6 +328,58 @@ private slots:
         COMPARE_NEAR(rect.x(), kA4W - 6.0);
         COMPARE_NEAR(rect.y(), kA4H - 4.0);
         QCOMPARE(rect.size(), QSizeF(6.0, 4.0));
+    }
+
+    void naturalOrder_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("numbers by value")
+            << QStringList{"t_10.tif", "t_2.tif", "t_1.tif"} << QStringList{"t_1.tif", "t_2.tif", "t_10.tif"};
+        QTest::newRow("zero padded and wider than 64 bits")
+            << QStringList{"p0100.png", "p99.png", "p100000000000000000000001.png",
+                           "p100000000000000000000000.png"}
+            << QStringList{"p99.png", "p0100.png", "p100000000000000000000000.png",
+                           "p100000000000000000000001.png"};
+        QTest::newRow("case apart, shorter first")
+            << QStringList{"Sheet_2b.tif", "sheet_2.tif", "SHEET_1.tif", "sheet.tif"}
+            << QStringList{"sheet.tif", "SHEET_1.tif", "sheet_2.tif", "Sheet_2b.tif"};
+        QTest::newRow("by file name, not folder, each once")
+            << QStringList{"/z/a_2.tif", "/a/a_10.tif", "/m/a_1.tif", "/z/../z/a_2.tif"}
+            << QStringList{"/m/a_1.tif", "/z/a_2.tif", "/a/a_10.tif"};
+    }
+
+    void naturalOrder()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(QStringList, expected);
+        QCOMPARE(naturallyOrderedPaths(paths), expected);
+    }
+
+    // Layout facts of a set: the envelope, the largest page, and the pages that do not fit or differ.
+    void setFacts()
+    {
+        const auto page = [](const QString& name, quint32 w, quint32 h, double dpi, const QString& model) {
+            TargetPage p{imageOf(w, h, dpi, dpi)};
+            p.facts.fileName = name;
+            p.facts.colorModel = model;
+            return p;
+        };
+        // 8 x 10 in, 10.5 x 7 in, and 8.2667 x 11.6933 in: 0.0004 in too tall for A4.
+        const TargetSet set{{page("a.tif", 2400, 3000, 300, "RGB"), page("b.tif", 1050, 700, 100, "RGB"),
+                             page("c.tif", 2480, 3508, 300, "CMYK")}};
+        COMPARE_NEAR(set.envelopeInches().width, 10.5);
+        COMPARE_NEAR(set.envelopeInches().height, 3508 / 300.0);
+        QCOMPARE(set.largestPage(), 2);
+        QCOMPARE(set.pagesWithOtherResolution(), QStringList{"b.tif"});
+        QCOMPARE(set.pagesWithOtherColorModel(), QStringList{"c.tif"});
+        QCOMPARE(set.pagesNotFitting({kA4W, kA4H}, 0), QStringList({"b.tif", "c.tif"}));
+        QCOMPARE(set.pagesNotFitting({kA4H, kA4W}, 90), QStringList({"b.tif", "c.tif"}));
+        QCOMPARE(set.pagesNotFitting({11.0, 12.0}, 0), QStringList());
+        TargetPage multi = set.pages[0];
+        multi.pageIndex = 2;
+        multi.pagesInFile = 3;
+        QCOMPARE(multi.name(), QStringLiteral("a.tif, page 3"));
     }
 };
 
