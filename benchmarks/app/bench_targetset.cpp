@@ -6,6 +6,7 @@
 //
 //     bench_targetset            (run with QT_QPA_PLATFORM=offscreen where there is no display)
 
+#include "benchsupport.h"
 #include "mainwindow.h"
 
 #include <QAction>
@@ -18,7 +19,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <sys/resource.h>
 #include <tiffio.h>
 
 #include <cstdio>
@@ -26,19 +26,9 @@
 #include <vector>
 
 using namespace Lumetra;
+using Bench::peakMegabytes;
 
 namespace {
-
-double peakMegabytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-#ifdef Q_OS_MACOS
-    return static_cast<double>(usage.ru_maxrss) / (1024.0 * 1024.0);
-#else
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-#endif
-}
 
 // An 8-bit RGB patch chart, LZW-compressed, one strip per 16 rows.
 bool writeTarget(const QString& path, quint32 width, quint32 height, double dpi, int seed)

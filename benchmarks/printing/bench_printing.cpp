@@ -10,6 +10,7 @@
 //
 //     bench_printing [runs | memory]    (run with QT_QPA_PLATFORM=offscreen where there is no display)
 
+#include "benchsupport.h"
 #include "papergeometry.h"
 #include "printservice.h"
 #include "privatecups.h"
@@ -28,44 +29,16 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 using namespace Lumetra;
+using Bench::Figures;
+using Bench::peakMegabytes;
+using Bench::summarize;
 
 namespace {
-
-struct Figures
-{
-    double median = 0;
-    double p95 = 0;
-};
-
-Figures summarize(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    const auto at = [&](double q) {
-        const double position = q * static_cast<double>(samples.size() - 1);
-        const auto low = static_cast<size_t>(position);
-        const size_t high = std::min(low + 1, samples.size() - 1);
-        return samples[low] + (samples[high] - samples[low]) * (position - static_cast<double>(low));
-    };
-    return {at(0.5), at(0.95)};
-}
-
-double peakMegabytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-#ifdef Q_OS_MACOS
-    return static_cast<double>(usage.ru_maxrss) / (1024.0 * 1024.0);
-#else
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-#endif
-}
 
 QImage target()
 {
