@@ -1,3 +1,4 @@
+#include "fixtures.h"
 #include "papergeometry.h"
 #include "printservice.h"
 #include "privatecups.h"
@@ -24,27 +25,8 @@ using namespace Lumetra;
 
 namespace {
 
-// Every pixel differs from its neighbours, so a shift, a turn or a blend shows.
-QImage chart(int width, int height, QImage::Format format = QImage::Format_RGB32)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            image.setPixel(
-                x, y, qRgb((x * 37 + y * 11) & 255, (x * 13 + y * 53 + 7) & 255, (x * 71 ^ y * 29) & 255));
-    }
-    return image.convertToFormat(format);
-}
-
-PrintableImage printable(const QImage& pixels, double dpi)
-{
-    PrintableImage image;
-    image.pixelWidth = quint32(pixels.width());
-    image.pixelHeight = quint32(pixels.height());
-    image.dpiX = image.dpiY = dpi;
-    image.image = pixels;
-    return image;
-}
+using Testing::chart;
+using Testing::printable;
 
 // paper: index into allPaperPresets() (A4, A3, A3+, A2, Letter, Legal, Tabloid, Super B, ANSI C).
 PrintSettings settingsFor(int paper, int alignment = 4, int rotation = 0, bool landscape = false)
