@@ -1,4 +1,5 @@
 #include "appidentity.h"
+#include "fixtures.h"
 #include "mainwindow.h"
 #include "papergeometry.h"
 #include "previewwidget.h"
@@ -1019,10 +1020,7 @@ private slots:
         QList<QUrl> urls;
         const int sizes[3][3] = {{60, 90, 300}, {45, 30, 150}, {60, 90, 200}};
         for (int k = 0; k < 3; ++k) {
-            QImage image(sizes[k][0], sizes[k][1], QImage::Format_RGB32);
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    image.setPixel(x, y, qRgb((x * 7 + k * 50) & 0xFF, (y * 5) & 0xFF, 40 + k * 80));
+            QImage image = Testing::chart(sizes[k][0], sizes[k][1], QImage::Format_RGB32, k);
             image.setDotsPerMeterX(qRound(sizes[k][2] / 0.0254));
             image.setDotsPerMeterY(qRound(sizes[k][2] / 0.0254));
             const QString path = m_files.filePath(u"job_%1.png"_s.arg(k + 1));
@@ -1036,10 +1034,7 @@ private slots:
 
         // Where each page lands on A4 at 50 dpi, from the one placement rule.
         const auto expectedRect = [&](int k) {
-            PrintableImage facts;
-            facts.pixelWidth = quint32(sizes[k][0]);
-            facts.pixelHeight = quint32(sizes[k][1]);
-            facts.dpiX = facts.dpiY = sizes[k][2];
+            const PrintableImage facts = Testing::printable(sources[k], sizes[k][2]);
             PrintSettings settings;
             settings.alignment = PrintAlignment::Center;
             const QRectF inches = placedImageRectInches({210 / 25.4, 297 / 25.4}, facts, settings);
