@@ -325,11 +325,17 @@ private slots:
         const QByteArray media[] = {"iso_a4_210x297mm",  "iso_a3_297x420mm",   "custom_329x483mm_329x483mm",
                                     "iso_a2_420x594mm",  "na_letter_8.5x11in", "na_legal_8.5x14in",
                                     "na_ledger_11x17in", "na_super-b_13x19in", "na_c_17x22in"};
-        // Every sheet once through the queue with a driver, turned on every other sheet, each in its own
-        // alignment; the grey source there too, since that driver starts such a printer in grey.
+        // Every sheet through the queue with a driver: the North American ones in both orientations, the
+        // DIN ones turned on every other sheet, the rows running through all nine alignments; the grey
+        // source there too, since that driver starts such a printer in grey.
         for (int paper = 0; paper < 9; ++paper) {
-            QTest::addRow("ps %s RGB rotation %d", papers[paper], paper % 2 * 90)
-                << true << paper << paper % 2 * 90 << int(QImage::Format_RGB32) << paper << media[paper];
+            for (const int rotation : {0, 90}) {
+                if (paper < 4 && rotation != paper % 2 * 90)
+                    continue;
+                QTest::addRow("ps %s RGB rotation %d", papers[paper], rotation)
+                    << true << paper << rotation << int(QImage::Format_RGB32) << (paper + rotation / 90) % 9
+                    << media[paper];
+            }
         }
         QTest::newRow("ps gray rotation 90")
             << true << 0 << 90 << int(QImage::Format_Grayscale8) << 4 << media[0];
