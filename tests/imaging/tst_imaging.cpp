@@ -4,7 +4,6 @@
 #include <QColorSpace>
 #include <QImageReader>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <tiffio.h>
@@ -58,11 +57,12 @@ const auto sample = [](quint32 x, quint32 y, quint32 s) {
 // 37 x 23 pixels in one strip of samples sample(x, y, s), 16-bit ones as v * 257.
 struct TiffSpec
 {
-    quint32 photometric = PHOTOMETRIC_RGB, samples = 3, bits = 8, compression = COMPRESSION_NONE;
-    quint32 width = 37, height = 23;
+    quint32 photometric = PHOTOMETRIC_RGB, samples = 3, bits = 8, sampleFormat = SAMPLEFORMAT_UINT;
+    quint32 unit = 0; // if set, with X/YResolution
+    float dpiX = 0, dpiY = 0;
+    quint32 compression = COMPRESSION_NONE, width = 37, height = 23;
     QByteArray raw = {}; // if set, the strip instead
-    quint32 sampleFormat = SAMPLEFORMAT_UINT, subfileType = 0, unit = 0;
-    float dpiX = 0, dpiY = 0; // in unit, if set
+    quint32 subfileType = 0;
     QByteArray iccProfile = {};
 };
 
@@ -71,15 +71,13 @@ QByteArray tiffBytes(const QList<TiffSpec>& pages)
     const QByteArray path = QFile::encodeName(g_folder + u"/scratch.tif"_s);
     TIFF* tiff = TIFFOpen(path.constData(), "w");
     for (const TiffSpec& s : pages) {
-        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, s.width);
-        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, s.height);
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, s.height);
-        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, s.samples);
-        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, s.bits);
-        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, s.photometric);
-        TIFFSetField(tiff, TIFFTAG_COMPRESSION, s.compression);
-        TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, s.sampleFormat);
-        TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, s.subfileType);
+        for (const auto& [tag, value] :
+             {std::pair(TIFFTAG_IMAGEWIDTH, s.width), std::pair(TIFFTAG_IMAGELENGTH, s.height),
+              std::pair(TIFFTAG_ROWSPERSTRIP, s.height), std::pair(TIFFTAG_SAMPLESPERPIXEL, s.samples),
+              std::pair(TIFFTAG_BITSPERSAMPLE, s.bits), std::pair(TIFFTAG_PHOTOMETRIC, s.photometric),
+              std::pair(TIFFTAG_COMPRESSION, s.compression), std::pair(TIFFTAG_SAMPLEFORMAT, s.sampleFormat),
+              std::pair(TIFFTAG_SUBFILETYPE, s.subfileType)})
+            TIFFSetField(tiff, tag, value);
         const quint16 alpha = EXTRASAMPLE_ASSOCALPHA;
         if (s.samples == 4 && s.photometric == PHOTOMETRIC_RGB)
             TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &alpha);
@@ -102,14 +100,21 @@ QByteArray tiffBytes(const QList<TiffSpec>& pages)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// What a TiffSpec's pattern loads as, pixel by pixel from the samples.
-QImage tiffImage(QRgb (*pixel)(const int*), QImage::Format format = QImage::Format_ARGB32)
+// What a TiffSpec's pattern loads as: grey, RGB, premultiplied RGBA, or CMYK printed as
+// R = (255 - K) * (255 - C) / 255 and so on.
+QImage tiffImage(const TiffSpec& spec)
 {
-    QImage image(37, 23, format);
-    for (int i = 0; i < 37 * 23; ++i) {
-        const int x = i % 37, y = i / 37,
-                  s[] = {sample(x, y, 0), sample(x, y, 1), sample(x, y, 2), sample(x, y, 3)};
-        image.setPixel(x, y, pixel(s));
+    const bool premultiplied = spec.photometric == PHOTOMETRIC_RGB && spec.samples == 4;
+    QImage image(37, 23, premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    for (quint32 i = 0; i < 37 * 23; ++i) {
+        const int x = i % 37, y = i / 37, r = sample(x, y, 0), g = sample(x, y, 1), b = sample(x, y, 2);
+        const int a = sample(x, y, 3), k = 255 - a;
+        image.setPixel(x, y,
+                       spec.photometric == PHOTOMETRIC_MINISBLACK ? qRgb(r, r, r)
+                       : spec.photometric == PHOTOMETRIC_SEPARATED
+                           ? qRgb(k * (255 - r) / 255, k * (255 - g) / 255, k * (255 - b) / 255)
+                       : premultiplied ? qRgba(qMin(r, a), qMin(g, a), qMin(b, a), a)
+                                       : qRgb(r, g, b));
     }
     return image;
 }
@@ -122,20 +127,17 @@ QByteArray encode(const QImage& image, const char* format)
 }
 
 // Four solid quadrants, so JPEG's block coding leaves each colour nearly exact.
-QImage quadrants(int w, int h)
+QImage quadrants(int w, int h, const QList<QRgb>& colours = {0xFFCC2211, 0xFF11AA33, 0xFF2244DD, 0xFFF0F0F0})
 {
-    const QRgb colours[] = {0xFFCC2211, 0xFF11AA33, 0xFF2244DD, 0xFFF0F0F0};
     QImage image(w, h, QImage::Format_RGB32);
     for (int i = 0; i < w * h; ++i)
         image.setPixel(i % w, i / w, colours[(i % w >= w / 2) + 2 * (i / w >= h / 2)]);
     return image;
 }
 
-QByteArray be32(quint32 v)
-{
-    v = qToBigEndian(v);
-    return QByteArray(reinterpret_cast<const char*>(&v), 4);
-}
+const auto be32 = [](quint32 v) {
+    return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
+};
 
 QByteArray pngChunk(const QByteArray& type, const QByteArray& payload)
 {
@@ -179,8 +181,8 @@ private slots:
     // Thumbnails and masks are not pages.
     void pages()
     {
-        const TiffSpec page, narrow{PHOTOMETRIC_RGB, 3, 8, COMPRESSION_NONE, 9};
-        TiffSpec thumbnail{PHOTOMETRIC_RGB, 3, 8, COMPRESSION_NONE, 5, 3}, mask{PHOTOMETRIC_MASK, 1};
+        TiffSpec page, narrow, thumbnail, mask{PHOTOMETRIC_MASK, 1};
+        narrow.width = 9, thumbnail.width = 5, thumbnail.height = 3;
         thumbnail.subfileType = FILETYPE_REDUCEDIMAGE, mask.subfileType = FILETYPE_MASK;
         const QString tiff = writeFile(u"pages.tif"_s, tiffBytes({thumbnail, page, mask, narrow, thumbnail}));
         QCOMPARE(ImageLoader().pageCount(tiff), 2);
@@ -208,7 +210,7 @@ private slots:
 
 void TestImaging::load_data()
 {
-    QTest::addColumn<QByteArray>("bytes"); // null: the file is already there
+    QTest::addColumn<QByteArray>("bytes"); // null: the file is already in place
     QTest::addColumn<QString>("expected"); // as outcomeOf() puts it
     QTest::addColumn<QImage>("pixels");    // null: not compared
     QTest::addColumn<QSizeF>("dpi");       // invalid: not compared
@@ -216,19 +218,16 @@ void TestImaging::load_data()
     const auto row = [](const char* name, const QByteArray& bytes, const QString& expected,
                         const QImage& pixels = {},
                         QSizeF dpi = {}) { QTest::newRow(name) << bytes << expected << pixels << dpi; };
-    const auto tiff = [](void (*change)(TiffSpec&)) {
-        TiffSpec spec;
-        change(spec);
-        return tiffBytes({spec, TiffSpec()}); // load() passes over the second page
+    const auto tiffRow = [&row](const char* name, const TiffSpec& spec, const char* model, QSizeF dpi) {
+        row(name, tiffBytes({spec}), QString::fromUtf8(model), tiffImage(spec), dpi);
     };
-    const auto rgb = [](const int* s) { return qRgb(s[0], s[1], s[2]); };
     const QByteArray png = encode(quadrants(8, 8), "png");
     const QByteArray jpeg = encode(quadrants(16, 16), "jpeg");
     static QColorSpace described(QColorSpace::SRgb);
     described.setDescription(u"Lumetra test profile"_s);
 
     // The suffix picks the TIFF reader; under the other names the content decides.
-    row("image.tif.bak", tiff([](TiffSpec&) {}), u"Choose a TIFF, JPEG, or PNG image."_s);
+    row("image.tif.bak", tiffBytes({{}}), u"Choose a TIFF, JPEG, or PNG image."_s);
     row("png as.tif", png, u"The file could not be read as a TIFF image."_s);
     row("png as.jpg", png, u"RGB"_s, quadrants(8, 8));
     row("text.png", "not an image\n", kUnreadable);
@@ -238,29 +237,18 @@ void TestImaging::load_data()
         row(name, {}, u"The path names a folder, pipe or device, not an image file."_s);
 
     // Exact pixels per layout, and the resolution each TIFF states (72 where none).
-    row("rgb8.TIF", tiff([](TiffSpec& s) { s.unit = RESUNIT_INCH, s.dpiX = 240, s.dpiY = 120; }), u"RGB"_s,
-        tiffImage(rgb), {240, 120});
-    row("rgb16.tiff",
-        tiff([](TiffSpec& s) { s.bits = 16, s.unit = RESUNIT_CENTIMETER, s.dpiX = s.dpiY = 118.11f; }),
-        u"RGB"_s, tiffImage(rgb), QSizeF(1, 1) * double(118.11f) * 2.54);
-    row("gray8.tif", tiff([](TiffSpec& s) { s.photometric = PHOTOMETRIC_MINISBLACK, s.samples = 1; }),
-        u"Grayscale"_s, tiffImage([](const int* s) { return qRgb(s[0], s[0], s[0]); }), {72, 72});
-    row("cmyk8.tif", tiff([](TiffSpec& s) {
-            s.photometric = PHOTOMETRIC_SEPARATED, s.samples = 4, s.iccProfile = described.iccProfile();
-        }),
-        u"CMYK, Embedded ICC profile"_s, tiffImage([](const int* s) {
-            const int k = 255 - s[3]; // R = (255 - K) * (255 - C) / 255, and so on
-            return qRgb(k * (255 - s[0]) / 255, k * (255 - s[1]) / 255, k * (255 - s[2]) / 255);
-        }));
-    // Premultiplied samples stay as they are, in a premultiplied image.
-    row("rgba associated.tif", tiff([](TiffSpec& s) { s.samples = 4; }), u"RGB"_s,
-        tiffImage(
-            [](const int* s) { return qRgba(qMin(s[0], s[3]), qMin(s[1], s[3]), qMin(s[2], s[3]), s[3]); },
-            QImage::Format_ARGB32_Premultiplied));
+    const double cm = double(118.11f) * 2.54;
+    tiffRow("rgb16.tiff", {PHOTOMETRIC_RGB, 3, 16, SAMPLEFORMAT_UINT, RESUNIT_CENTIMETER, 118.11f, 118.11f},
+            "RGB", {cm, cm});
+    tiffRow("rgba associated.TIF", {PHOTOMETRIC_RGB, 4, 8, SAMPLEFORMAT_UINT, RESUNIT_INCH, 240, 120}, "RGB",
+            {240, 120});
+    tiffRow("gray8.tif", {PHOTOMETRIC_MINISBLACK, 1}, "Grayscale", {72, 72});
+    TiffSpec cmyk{PHOTOMETRIC_SEPARATED, 4};
+    cmyk.iccProfile = described.iccProfile();
+    tiffRow("cmyk8.tif", cmyk, "CMYK, Embedded ICC profile", {});
     QImage rgba64(6, 5, QImage::Format_RGBA64); // 16-bit values and a varying alpha
-    for (int i = 0; i < 30; ++i)
-        rgba64.setPixelColor(i % 6, i / 6,
-                             QRgba64::fromRgba64(i * 10007, i * 9001 + 7, 60000 - i * 977, 65535 - i * 2011));
+    for (quint64 i = 0; i < 30; ++i)
+        reinterpret_cast<quint64*>(rgba64.bits())[i] = (i + 1) * 0x9E3779B97F4A7C15ull;
     row("rgba16.png", encode(rgba64, "png"), u"RGB"_s, rgba64);
     const QImage gray = quadrants(32, 32).convertToFormat(QImage::Format_Grayscale8);
     row("gray.png", encode(gray, "png"), u"Grayscale"_s, gray);
@@ -270,17 +258,13 @@ void TestImaging::load_data()
     row("profiled.png", encode(profiled, "png"), u"RGB, Lumetra test profile"_s, quadrants(32, 32));
     row("profiled.jpeg", encode(profiled, "jpeg"), u"RGB, Lumetra test profile"_s, quadrants(32, 32));
     // Left half full magenta, right half full black (see fixtures/make_cmyk_jpeg.c).
-    QFile cmykJpeg(QStringLiteral(LUMETRA_IMAGING_FIXTURES "/cmyk.jpg"));
-    QVERIFY(cmykJpeg.open(QIODevice::ReadOnly));
-    QImage halves(16, 8, QImage::Format_RGB32);
-    for (int i = 0; i < 16 * 8; ++i)
-        halves.setPixel(i % 16, i / 16, i % 16 < 8 ? 0xFFFF00FF : 0xFF000000);
-    row("cmyk.jpg", cmykJpeg.readAll(), u"CMYK"_s, halves);
+    QVERIFY(QFile::copy(QStringLiteral(LUMETRA_IMAGING_FIXTURES "/cmyk.jpg"), g_folder + u"/cmyk.jpg"_s));
+    row("cmyk.jpg", {}, u"CMYK"_s, quadrants(16, 8, {0xFFFF00FF, 0xFF000000, 0xFFFF00FF, 0xFF000000}));
 
     // A segment after the JFIF segment the toolkit's writer puts first; its density fields.
     const auto segment = [](QByteArray jpeg, char marker, const QByteArray& payload) {
         const QByteArray head = "\xFF" + (marker + be32(quint32(payload.size() + 2)).mid(2));
-        return jpeg.insert(4 + qFromBigEndian<quint16>(jpeg.constData() + 4), head + payload);
+        return jpeg.insert(4 + (uchar(jpeg[4]) << 8 | uchar(jpeg[5])), head + payload);
     };
     const auto jfif = [&jpeg](char unit, quint32 x, quint32 y) { // unit 0 an aspect ratio, 1 inch, 2 cm
         return QByteArray(jpeg).replace(13, 5, QByteArray(1, unit) + be32(x << 16 | y));
@@ -318,30 +302,28 @@ void TestImaging::load_data()
     row("late phys.png", QByteArray(unstated).insert(unstated.size() - 12, phys), u"RGB"_s, {}, {72, 72});
 
     // Refused for what they are.
-    row("lab.tif", tiff([](TiffSpec& s) { s.photometric = PHOTOMETRIC_CIELAB; }),
+    row("lab.tif", tiffBytes({{PHOTOMETRIC_CIELAB}}),
         u"Unsupported color model. Use an RGB, grayscale, or CMYK target image."_s);
-    QByteArray noPhotometric = tiff([](TiffSpec&) {});
+    QByteArray noPhotometric = tiffBytes({{}});
     const qsizetype entry = noPhotometric.indexOf(QByteArray("\x06\x01\x03\0\x01\0\0\0", 8)); // tag 262
     QVERIFY(entry > 0);
     row("no photometric.tif", noPhotometric.replace(entry, 2, "\xE8\xFD"), // now a private tag
         u"The TIFF image does not state its color model (it has no Photometric tag), so its colors are unknown."_s);
     const QString unsigned8or16 = u"which Lumetra cannot print. Use unsigned 8- or 16-bit samples."_s;
-    row("signed.tif", tiff([](TiffSpec& s) { s.sampleFormat = SAMPLEFORMAT_INT; }),
+    row("signed.tif", tiffBytes({{PHOTOMETRIC_RGB, 3, 8, SAMPLEFORMAT_INT}}),
         u"The TIFF image has signed samples, "_s + unsigned8or16);
-    row("float.tif", tiff([](TiffSpec& s) { s.bits = 32, s.sampleFormat = SAMPLEFORMAT_IEEEFP; }),
+    row("float.tif", tiffBytes({{PHOTOMETRIC_RGB, 3, 32, SAMPLEFORMAT_IEEEFP}}),
         u"The TIFF image has floating-point samples, "_s + unsigned8or16);
 
     // Damaged data per decoder: LZW that ends before its end code; files cut short.
     const auto lzw = [](quint32 w, quint32 h) {
-        return tiffBytes({{PHOTOMETRIC_MINISBLACK, 1, 8, COMPRESSION_LZW, w, h, QByteArray("\x80\0", 2)}});
+        return tiffBytes({{PHOTOMETRIC_MINISBLACK, 1, 8, SAMPLEFORMAT_UINT, 0, 0, 0, COMPRESSION_LZW, w, h,
+                           QByteArray("\x80\0", 2)}});
     };
     row("cut.tif", lzw(8, 8), kUndecodable);
-    QImage noise(64, 64, QImage::Format_RGB32); // long compressed data, so each cut lands inside it
-    for (quint32 i = 0, seed = 12345; i < 64 * 64; ++i)
-        noise.setPixel(int(i % 64), int(i / 64), (seed = seed * 1664525u + 1013904223u) >> 8);
-    const QByteArray noisy = encode(noise, "jpeg");
-    row("half.jpg", noisy.left(noisy.size() / 2), kUnreadable);
-    row("no IEND.png", encode(noise, "png").chopped(12), kUnreadable);
+    const QByteArray busy = encode(tiffImage({}), "jpeg"); // long scan data, so the cut lands inside it
+    row("half.jpg", busy.left(busy.size() / 2), kUnreadable);
+    row("no IEND.png", png.chopped(12), kUnreadable);
 
     // The cap, on the header's size and before any pixel buffer; just inside it the missing data fails.
     row("2^32.tif", lzw(65536, 65536), kTooLarge);
@@ -367,24 +349,20 @@ void TestImaging::load()
     g_largest = 0;
     PrintableImage image;
     QCOMPARE(outcomeOf(file, 0, &image), expected);
-    QVERIFY2(!g_watched || expected != kTooLarge || g_largest < 64 << 20,
-             qPrintable(QString::number(g_largest)));
+    QVERIFY(!g_watched || expected != kTooLarge || g_largest < 64 << 20); // no pixel buffer
     if (dpi.isValid())
         QCOMPARE(QSizeF(image.dpiX, image.dpiY), dpi);
     if (pixels.isNull())
         return;
     QCOMPARE(image.image.size(), pixels.size());
-    if (name.contains(".tif"_L1, Qt::CaseInsensitive)) // premultiplied only where the samples were
-        QCOMPARE(image.image.format(), pixels.format());
-    if (!name.contains(".jp"_L1)) { // lossless: exact at 16 bits per channel
+    if (!name.contains(".jp"_L1)) // lossless: exact at 16 bits per channel, premultiplied or not
         QCOMPARE(image.image.convertToFormat(QImage::Format_RGBA64),
                  pixels.convertToFormat(QImage::Format_RGBA64));
-    }
     const int w = pixels.width(), h = pixels.height(); // JPEG: the quadrant centres, within 3
     for (const QPoint p : {QPoint(w / 4, h / 4), QPoint(3 * w / 4, h / 4), QPoint(w / 4, 3 * h / 4)}) {
-        for (const int shift : {0, 8, 16})
-            QVERIFY(qAbs(int(image.image.pixel(p) >> shift & 0xFF) - int(pixels.pixel(p) >> shift & 0xFF)) <=
-                    3);
+        const QRgb a = image.image.pixel(p), e = pixels.pixel(p);
+        QVERIFY(qAbs(qRed(a) - qRed(e)) <= 3 && qAbs(qGreen(a) - qGreen(e)) <= 3 &&
+                qAbs(qBlue(a) - qBlue(e)) <= 3);
     }
 }
 
