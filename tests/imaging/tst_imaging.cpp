@@ -1,9 +1,7 @@
 #include "imageloader.h"
 
-#include <QBuffer>
 #include <QColorSpace>
 #include <QImageReader>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <tiffio.h>
@@ -26,9 +24,9 @@ QString g_folder; // its name has spaces and non-ASCII characters
 
 QString writeFile(const QString& name, const QByteArray& bytes)
 {
-    QFile file(g_folder + u'/' + name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("could not write %s", qPrintable(name));
+    QFile file(g_folder + u'/' + name); // null bytes: the file is already in place
+    if (!bytes.isNull() && (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()))
+        return {};
     return file.fileName();
 }
 
@@ -58,12 +56,12 @@ const auto sample = [](quint32 x, quint32 y, quint32 s) {
 struct TiffSpec
 {
     quint32 photometric = PHOTOMETRIC_RGB, samples = 3, bits = 8, sampleFormat = SAMPLEFORMAT_UINT;
+    QByteArray iccProfile = {};
     quint32 unit = 0; // if set, with X/YResolution
     float dpiX = 0, dpiY = 0;
     quint32 compression = COMPRESSION_NONE, width = 37, height = 23;
     QByteArray raw = {}; // if set, the strip instead
     quint32 subfileType = 0;
-    QByteArray iccProfile = {};
 };
 
 QByteArray tiffBytes(const QList<TiffSpec>& pages)
@@ -186,7 +184,6 @@ private slots:
         thumbnail.subfileType = FILETYPE_REDUCEDIMAGE, mask.subfileType = FILETYPE_MASK;
         const QString tiff = writeFile(u"pages.tif"_s, tiffBytes({thumbnail, page, mask, narrow, thumbnail}));
         QCOMPARE(ImageLoader().pageCount(tiff), 2);
-        QCOMPARE(ImageLoader().load(tiff).pixelWidth, 37u);
         QCOMPARE(ImageLoader().load(tiff, 1).pixelWidth, 9u);
         QCOMPARE(outcomeOf(tiff, 2), u"The file holds 2 pages, so page 3 cannot be loaded."_s);
         QCOMPARE(outcomeOf(writeFile(u"thumbnail.tif"_s, tiffBytes({thumbnail, mask}))),
@@ -210,26 +207,23 @@ private slots:
 
 void TestImaging::load_data()
 {
-    QTest::addColumn<QByteArray>("bytes"); // null: the file is already in place
+    QTest::addColumn<QByteArray>("bytes"); // of the file the data tag names
     QTest::addColumn<QString>("expected"); // as outcomeOf() puts it
     QTest::addColumn<QImage>("pixels");    // null: not compared
     QTest::addColumn<QSizeF>("dpi");       // invalid: not compared
-    // The data tag is the file name.
     const auto row = [](const char* name, const QByteArray& bytes, const QString& expected,
                         const QImage& pixels = {},
                         QSizeF dpi = {}) { QTest::newRow(name) << bytes << expected << pixels << dpi; };
     const auto tiffRow = [&row](const char* name, const TiffSpec& spec, const char* model, QSizeF dpi) {
         row(name, tiffBytes({spec}), QString::fromUtf8(model), tiffImage(spec), dpi);
     };
-    const QByteArray png = encode(quadrants(8, 8), "png");
-    const QByteArray jpeg = encode(quadrants(16, 16), "jpeg");
+    const QByteArray png = encode(quadrants(8, 8), "png"), jpeg = encode(quadrants(16, 16), "jpeg");
     static QColorSpace described(QColorSpace::SRgb);
     described.setDescription(u"Lumetra test profile"_s);
 
     // The suffix picks the TIFF reader; under the other names the content decides.
     row("image.tif.bak", tiffBytes({{}}), u"Choose a TIFF, JPEG, or PNG image."_s);
     row("png as.tif", png, u"The file could not be read as a TIFF image."_s);
-    row("png as.jpg", png, u"RGB"_s, quadrants(8, 8));
     row("text.png", "not an image\n", kUnreadable);
     QVERIFY(QDir(g_folder).mkpath(u"folder.png"_s));
     QCOMPARE(::mkfifo(QFile::encodeName(g_folder + u"/pipe.tif"_s).constData(), 0600), 0);
@@ -237,15 +231,13 @@ void TestImaging::load_data()
         row(name, {}, u"The path names a folder, pipe or device, not an image file."_s);
 
     // Exact pixels per layout, and the resolution each TIFF states (72 where none).
-    const double cm = double(118.11f) * 2.54;
-    tiffRow("rgb16.tiff", {PHOTOMETRIC_RGB, 3, 16, SAMPLEFORMAT_UINT, RESUNIT_CENTIMETER, 118.11f, 118.11f},
-            "RGB", {cm, cm});
-    tiffRow("rgba associated.TIF", {PHOTOMETRIC_RGB, 4, 8, SAMPLEFORMAT_UINT, RESUNIT_INCH, 240, 120}, "RGB",
-            {240, 120});
+    tiffRow("rgb16.tiff", {PHOTOMETRIC_RGB, 3, 16, SAMPLEFORMAT_UINT, {}, RESUNIT_CENTIMETER, 118.11f, 59.5f},
+            "RGB", {double(118.11f) * 2.54, 59.5 * 2.54});
+    tiffRow("rgba associated.TIF", {PHOTOMETRIC_RGB, 4, 8, SAMPLEFORMAT_UINT, {}, RESUNIT_INCH, 240, 120},
+            "RGB", {240, 120});
     tiffRow("gray8.tif", {PHOTOMETRIC_MINISBLACK, 1}, "Grayscale", {72, 72});
-    TiffSpec cmyk{PHOTOMETRIC_SEPARATED, 4};
-    cmyk.iccProfile = described.iccProfile();
-    tiffRow("cmyk8.tif", cmyk, "CMYK, Embedded ICC profile", {});
+    tiffRow("cmyk8.tif", {PHOTOMETRIC_SEPARATED, 4, 8, SAMPLEFORMAT_UINT, described.iccProfile()},
+            "CMYK, Embedded ICC profile", {});
     QImage rgba64(6, 5, QImage::Format_RGBA64); // 16-bit values and a varying alpha
     for (quint64 i = 0; i < 30; ++i)
         reinterpret_cast<quint64*>(rgba64.bits())[i] = (i + 1) * 0x9E3779B97F4A7C15ull;
@@ -255,7 +247,7 @@ void TestImaging::load_data()
     row("gray.jpg", encode(gray, "jpeg"), u"Grayscale"_s, gray);
     QImage profiled = quadrants(32, 32);
     profiled.setColorSpace(described);
-    row("profiled.png", encode(profiled, "png"), u"RGB, Lumetra test profile"_s, quadrants(32, 32));
+    row("profiled png as.jpg", encode(profiled, "png"), u"RGB, Lumetra test profile"_s, quadrants(32, 32));
     row("profiled.jpeg", encode(profiled, "jpeg"), u"RGB, Lumetra test profile"_s, quadrants(32, 32));
     // Left half full magenta, right half full black (see fixtures/make_cmyk_jpeg.c).
     QVERIFY(QFile::copy(QStringLiteral(LUMETRA_IMAGING_FIXTURES "/cmyk.jpg"), g_folder + u"/cmyk.jpg"_s));
@@ -275,24 +267,20 @@ void TestImaging::load_data()
         QByteArray(128, '\0') + be32(1) + "desc" + be32(144) + be32(quint32(desc.size())) + desc;
     press.replace(0, 4, be32(quint32(press.size()))).replace(8, 1, "\x02").replace(12, 12, "prtrCMYKLab ");
     QVERIFY(!QColorSpace::fromIccProfile(press.replace(36, 4, "acsp")).isValid());
-    row("unparsed profile.jpg", segment(jpeg, '\xE2', QByteArray("ICC_PROFILE\0\1\1", 14) + press),
-        u"RGB, Press CMYK v2"_s, quadrants(16, 16));
     // Exif alone states 300 x 150 dpi (rationals at offsets 62 and 70) and asks for a quarter
-    // turn, which a target must not get.
+    // turn, which a target must not get; the profile comes in an APP2 segment.
     QByteArray exif("Exif\0\0MM\0*\0\0\0\x08\0\x04", 16);
     for (const auto& [tag, type, value] : {std::tuple(282, 5, 62u), std::tuple(283, 5, 70u),
                                            std::tuple(296, 3, 2u << 16), std::tuple(0x112, 3, 6u << 16)})
         exif += be32(quint32(tag << 16 | type)) + be32(1) + be32(value);
-    QByteArray turned =
-        segment(jfif(0, 1, 1), '\xE1', exif + be32(0) + be32(300) + be32(1) + be32(150) + be32(1));
+    QByteArray turned = segment(segment(jfif(0, 1, 1), '\xE2', QByteArray("ICC_PROFILE\0\1\1", 14) + press),
+                                '\xE1', exif + be32(0) + be32(300) + be32(1) + be32(150) + be32(1));
     QBuffer buffer(&turned);
     QCOMPARE(QImageReader(&buffer).transformation(), QImageIOHandler::TransformationRotate90);
-    row("exif turned.jpg", turned, u"RGB"_s, quadrants(16, 16), {300, 150});
+    row("exif turned, cmyk profile.jpg", turned, u"RGB, Press CMYK v2"_s, quadrants(16, 16), {300, 150});
     row("inch.jpg", jfif(1, 96, 120), u"RGB"_s, {}, {96, 120});
-    row("cm.jpg", jfif(2, 118, 59), u"RGB"_s, {}, {118 * 2.54, 59 * 2.54});
     row("aspect.jpg", jfif(0, 1, 1), u"RGB"_s, {}, {72, 72});
     const QByteArray unstated = QByteArray(png).remove(33, 12 + 9); // the toolkit's pHYs after IHDR
-    QVERIFY(png.mid(37, 4) == "pHYs" && !unstated.contains("pHYs"));
     const QByteArray phys = pngChunk("pHYs", be32(3780) + be32(11811) + '\1'); // per metre
     constexpr double m = 39.37007874015748;                                    // inches per metre
     row("phys.png", QByteArray(unstated).insert(33, phys), u"RGB"_s, {}, {3780 / m, 11811 / m});
@@ -306,7 +294,6 @@ void TestImaging::load_data()
         u"Unsupported color model. Use an RGB, grayscale, or CMYK target image."_s);
     QByteArray noPhotometric = tiffBytes({{}});
     const qsizetype entry = noPhotometric.indexOf(QByteArray("\x06\x01\x03\0\x01\0\0\0", 8)); // tag 262
-    QVERIFY(entry > 0);
     row("no photometric.tif", noPhotometric.replace(entry, 2, "\xE8\xFD"), // now a private tag
         u"The TIFF image does not state its color model (it has no Photometric tag), so its colors are unknown."_s);
     const QString unsigned8or16 = u"which Lumetra cannot print. Use unsigned 8- or 16-bit samples."_s;
@@ -317,8 +304,10 @@ void TestImaging::load_data()
 
     // Damaged data per decoder: LZW that ends before its end code; files cut short.
     const auto lzw = [](quint32 w, quint32 h) {
-        return tiffBytes({{PHOTOMETRIC_MINISBLACK, 1, 8, SAMPLEFORMAT_UINT, 0, 0, 0, COMPRESSION_LZW, w, h,
-                           QByteArray("\x80\0", 2)}});
+        TiffSpec spec{PHOTOMETRIC_MINISBLACK, 1};
+        spec.compression = COMPRESSION_LZW, spec.width = w, spec.height = h,
+        spec.raw = QByteArray("\x80\0", 2);
+        return tiffBytes({spec});
     };
     row("cut.tif", lzw(8, 8), kUndecodable);
     const QByteArray busy = encode(tiffImage({}), "jpeg"); // long scan data, so the cut lands inside it
@@ -333,7 +322,6 @@ void TestImaging::load_data()
         return png.left(8) + pngChunk("IHDR", be32(w) + be32(h) + png.mid(24, 5)) + png.mid(33);
     };
     row("row over.png", ihdr(20000, 15001), kTooLarge);
-    row("at cap.png", ihdr(20000, 15000), kUnreadable);
     const qsizetype frame = jpeg.indexOf("\xFF\xC0") + 5; // height and width
     row("row over.jpg", QByteArray(jpeg).replace(frame, 4, be32(15001u << 16 | 20000u)), kTooLarge);
 }
@@ -344,8 +332,7 @@ void TestImaging::load()
     QFETCH(QString, expected);
     QFETCH(QImage, pixels);
     QFETCH(QSizeF, dpi);
-    const QString name = QString::fromUtf8(QTest::currentDataTag());
-    const QString file = bytes.isNull() ? g_folder + u'/' + name : writeFile(name, bytes);
+    const QString file = writeFile(QString::fromUtf8(QTest::currentDataTag()), bytes);
     g_largest = 0;
     PrintableImage image;
     QCOMPARE(outcomeOf(file, 0, &image), expected);
@@ -355,7 +342,7 @@ void TestImaging::load()
     if (pixels.isNull())
         return;
     QCOMPARE(image.image.size(), pixels.size());
-    if (!name.contains(".jp"_L1)) // lossless: exact at 16 bits per channel, premultiplied or not
+    if (!file.contains(".jp"_L1)) // lossless: exact at 16 bits per channel, premultiplied or not
         QCOMPARE(image.image.convertToFormat(QImage::Format_RGBA64),
                  pixels.convertToFormat(QImage::Format_RGBA64));
     const int w = pixels.width(), h = pixels.height(); // JPEG: the quadrant centres, within 3
