@@ -47,6 +47,9 @@ QString outcomeOf(const QString& path, int page = 0, PrintableImage* image = nul
     }
 }
 
+const auto be32 = [](quint32 v) {
+    return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
+};
 const auto sample = [](int x, int y, int s) { return int((x * 37 + y * 91 + s * 53 + 11) & 0xFF); };
 
 // 37 x 23 pixels in one strip of samples sample(x, y, s), 16-bit ones as v * 257.
@@ -112,33 +115,6 @@ QImage tiffImage(const TiffSpec& spec)
                                        : qRgb(r, g, b));
     }
     return image;
-}
-
-QByteArray encode(const QImage& image, const char* format)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    return image.save(&buffer, format, qstrcmp(format, "jpeg") ? -1 : 100) ? bytes : QByteArray();
-}
-
-// Four solid quadrants, so JPEG's block coding leaves each colour nearly exact.
-QImage quadrants(int w, int h, const QList<QRgb>& colours = {0xFFCC2211, 0xFF11AA33, 0xFF2244DD, 0xFFF0F0F0})
-{
-    QImage image(w, h, QImage::Format_RGB32);
-    for (int i = 0; i < w * h; ++i)
-        image.setPixel(i % w, i / w, colours[(i % w >= w / 2) + 2 * (i / w >= h / 2)]);
-    return image;
-}
-
-const auto be32 = [](quint32 v) {
-    return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
-};
-
-QByteArray pngChunk(const QByteArray& type, const QByteArray& payload)
-{
-    const QByteArray body = type + payload;
-    return be32(quint32(payload.size())) + body +
-           be32(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))));
 }
 
 // Under the sanitizers the largest single allocation shows whether a hostile header got a buffer.
@@ -211,6 +187,24 @@ void TestImaging::load_data()
                         QSizeF dpi = {}) { QTest::newRow(name) << bytes << expected << pixels << dpi; };
     const auto tiffRow = [&row](const char* name, const TiffSpec& spec, const char* model, QSizeF dpi) {
         row(name, tiffBytes({spec}), QString::fromUtf8(model), tiffImage(spec), dpi);
+    };
+    const auto encode = [](const QImage& image, const char* format) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        return image.save(&buffer, format, qstrcmp(format, "jpeg") ? -1 : 100) ? bytes : QByteArray();
+    };
+    // Four solid quadrants, so JPEG's block coding leaves each colour nearly exact.
+    const auto quadrants = [](int w, int h,
+                              const QList<QRgb>& colours = {0xFFCC2211, 0xFF11AA33, 0xFF2244DD, 0xFFF0F0F0}) {
+        QImage image(w, h, QImage::Format_RGB32);
+        for (int i = 0; i < w * h; ++i)
+            image.setPixel(i % w, i / w, colours[(i % w >= w / 2) + 2 * (i / w >= h / 2)]);
+        return image;
+    };
+    const auto pngChunk = [](const QByteArray& type, const QByteArray& payload) {
+        const QByteArray body = type + payload;
+        return be32(quint32(payload.size())) + body +
+               be32(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))));
     };
     const QByteArray png = encode(quadrants(8, 8), "png"), jpeg = encode(quadrants(16, 16), "jpeg");
     static QColorSpace described(QColorSpace::SRgb);
@@ -300,10 +294,8 @@ void TestImaging::load_data()
 
     // Damaged data per decoder: LZW that ends before its end code; files cut short.
     const auto lzw = [](quint32 w, quint32 h) {
-        TiffSpec spec{PHOTOMETRIC_MINISBLACK, 1};
-        spec.compression = COMPRESSION_LZW, spec.width = w, spec.height = h,
-        spec.raw = QByteArray("\x80\0", 2);
-        return tiffBytes({spec});
+        return tiffBytes({{PHOTOMETRIC_MINISBLACK, 1, 8, SAMPLEFORMAT_UINT, QByteArray(), 0, 0, 0,
+                           COMPRESSION_LZW, w, h, QByteArray("\x80\0", 2)}});
     };
     row("cut.tif", lzw(8, 8), kUndecodable);
     const QByteArray busy = encode(tiffImage({}), "jpeg"); // long scan data, so the cut lands inside it
@@ -314,7 +306,7 @@ void TestImaging::load_data()
     row("2^32.tif", lzw(65536, 65536), kTooLarge);
     row("row over.tif", lzw(20000, 15001), kTooLarge);
     row("at cap.tif", lzw(20000, 15000), kUndecodable);
-    const auto ihdr = [&png](quint32 w, quint32 h) { // after the signature, IHDR of 13 data bytes
+    const auto ihdr = [&](quint32 w, quint32 h) { // after the signature, IHDR of 13 data bytes
         return png.left(8) + pngChunk("IHDR", be32(w) + be32(h) + png.mid(24, 5)) + png.mid(33);
     };
     row("row over.png", ihdr(20000, 15001), kTooLarge);
