@@ -20,7 +20,7 @@ const QString kUnreadable = u"The file could not be read as an image."_s;
 const QString kUndecodable = u"The TIFF image data could not be decoded."_s;
 const QString kTooLarge = u"The image has more than 300 million pixels, the most Lumetra can load."_s;
 
-QString g_folder; // its name has spaces and non-ASCII characters
+QString g_folder; // with spaces and non-ASCII characters in its name
 
 QString writeFile(const QString& name, const QByteArray& bytes)
 {
@@ -48,11 +48,11 @@ QString outcomeOf(const QString& path, int page = 0, PrintableImage* image = nul
 }
 
 const auto be32 = [](quint32 v) {
-    return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
+    return QByteArray::fromHex(QByteArray::number(v, 16).rightJustified(8, '0'));
 };
 const auto sample = [](int x, int y, int s) { return int((x * 37 + y * 91 + s * 53 + 11) & 0xFF); };
 
-// 37 x 23 pixels in one strip of samples sample(x, y, s), 16-bit ones as v * 257.
+// 37 x 23 pixels in a single strip of samples sample(x, y, s), 16-bit ones as v * 257.
 struct TiffSpec
 {
     quint32 photometric = PHOTOMETRIC_RGB, samples = 3, bits = 8, sampleFormat = SAMPLEFORMAT_UINT;
@@ -71,10 +71,9 @@ QByteArray tiffBytes(const QList<TiffSpec>& pages)
     for (const TiffSpec& s : pages) {
         for (const auto& [tag, value] :
              {std::pair(TIFFTAG_IMAGEWIDTH, s.width), std::pair(TIFFTAG_IMAGELENGTH, s.height),
-              std::pair(TIFFTAG_ROWSPERSTRIP, s.height), std::pair(TIFFTAG_SAMPLESPERPIXEL, s.samples),
-              std::pair(TIFFTAG_BITSPERSAMPLE, s.bits), std::pair(TIFFTAG_PHOTOMETRIC, s.photometric),
-              std::pair(TIFFTAG_COMPRESSION, s.compression), std::pair(TIFFTAG_SAMPLEFORMAT, s.sampleFormat),
-              std::pair(TIFFTAG_SUBFILETYPE, s.subfileType)})
+              std::pair(TIFFTAG_SAMPLESPERPIXEL, s.samples), std::pair(TIFFTAG_BITSPERSAMPLE, s.bits),
+              std::pair(TIFFTAG_PHOTOMETRIC, s.photometric), std::pair(TIFFTAG_COMPRESSION, s.compression),
+              std::pair(TIFFTAG_SAMPLEFORMAT, s.sampleFormat), std::pair(TIFFTAG_SUBFILETYPE, s.subfileType)})
             TIFFSetField(tiff, tag, value);
         const quint16 alpha = EXTRASAMPLE_ASSOCALPHA;
         if (s.samples == 4 && s.photometric == PHOTOMETRIC_RGB)
@@ -121,8 +120,7 @@ QImage tiffImage(const TiffSpec& spec)
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
                                                          void (*)(const volatile void*))
     __attribute__((weak));
-std::atomic<size_t> g_largest{0};
-bool g_watched = false;
+std::atomic<size_t> g_largest{0}; // stays 0 where allocations cannot be watched
 
 } // namespace
 
@@ -130,20 +128,19 @@ class TestImaging : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    QTemporaryDir m_dir{QDir::tempPath() + u"/Zielbilder für Drucker 日本 XXXXXX"_s};
 
 private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        g_folder = m_dir.filePath(u"Zielbilder für Drucker 日本"_s);
-        QVERIFY(QDir().mkpath(g_folder));
+        g_folder = m_dir.path();
         const auto note = [](const volatile void*, size_t size) {
             for (size_t seen = g_largest; size > seen && !g_largest.compare_exchange_weak(seen, size);) {
             }
         };
         if (__sanitizer_install_malloc_and_free_hooks)
-            g_watched = __sanitizer_install_malloc_and_free_hooks(note, [](const volatile void*) {}) != 0;
+            __sanitizer_install_malloc_and_free_hooks(note, [](const volatile void*) {});
     }
 
     void load_data();
@@ -171,7 +168,7 @@ private slots:
             g_largest = 0;
             const QString outcome = outcomeOf(folder.filePath(name));
             QVERIFY2(!outcome.isEmpty() && !outcome.startsWith("UNSOUND"_L1), qPrintable(name));
-            QVERIFY2(!g_watched || g_largest <= 8 * kMaxImagePixels, qPrintable(name));
+            QVERIFY2(g_largest <= 8 * kMaxImagePixels, qPrintable(name));
         }
     }
 };
@@ -231,8 +228,8 @@ void TestImaging::load_data()
     for (quint64 i = 0; i < 30; ++i)
         reinterpret_cast<quint64*>(rgba64.bits())[i] = (i + 1) * 0x9E3779B97F4A7C15ull;
     row("rgba16.png", encode(rgba64, "png"), u"RGB"_s, rgba64);
-    // The density fields of the JFIF segment the toolkit's writer puts first: unit (0 an aspect ratio,
-    // 1 inch, 2 cm), x, y. A segment inserted after it.
+    // The JFIF segment the toolkit's writer puts first: its density (unit 0 an aspect ratio, 1 inch,
+    // 2 cm), and a segment inserted after it.
     const auto jfif = [](QByteArray jpeg, char unit, quint32 x, quint32 y) {
         return jpeg.replace(13, 5, QByteArray(1, unit) + be32(x << 16 | y));
     };
@@ -290,17 +287,15 @@ void TestImaging::load_data()
     row("float.tif", tiffBytes({{PHOTOMETRIC_RGB, 3, 32, SAMPLEFORMAT_IEEEFP}}),
         u"The TIFF image has floating-point samples, "_s + unsigned8or16);
 
-    // Damaged data per decoder: LZW that ends before its end code; files cut short.
+    // Damaged data per decoder: files cut short.
     const auto lzw = [](quint32 w, quint32 h) {
         return tiffBytes({{PHOTOMETRIC_MINISBLACK, 1, 8, SAMPLEFORMAT_UINT, QByteArray(), 0, 0, 0,
                            COMPRESSION_LZW, w, h, QByteArray("\x80\0", 2)}});
     };
-    row("cut.tif", lzw(8, 8), kUndecodable);
-    const QByteArray busy = encode(tiffImage({}), "jpeg"); // long scan data, so the cut lands inside it
-    row("half.jpg", busy.left(busy.size() / 2), kUnreadable);
+    row("cut.jpg", encode(tiffImage({}), "jpeg").chopped(400), kUnreadable); // inside its long scan data
     row("no IEND.png", png.chopped(12), kUnreadable);
 
-    // The cap, on the header's size and before any pixel buffer; just inside it the missing data fails.
+    // The cap, on the header's size; just inside it, LZW data that ends before its end code fails.
     row("2^32.tif", lzw(65536, 65536), kTooLarge);
     row("row over.tif", lzw(20000, 15001), kTooLarge);
     row("at cap.tif", lzw(20000, 15000), kUndecodable);
@@ -322,21 +317,19 @@ void TestImaging::load()
     g_largest = 0;
     PrintableImage image;
     QCOMPARE(outcomeOf(file, 0, &image), expected);
-    QVERIFY(!g_watched || expected != kTooLarge || g_largest < 64 << 20); // no pixel buffer
+    QVERIFY(expected != kTooLarge || g_largest < 64 << 20); // refused before a pixel buffer exists
     if (dpi.isValid())
         QCOMPARE(QSizeF(image.dpiX, image.dpiY), dpi);
     if (pixels.isNull())
         return;
-    QCOMPARE(image.image.size(), pixels.size());
     if (!file.contains(".jp"_L1)) // lossless: exact at 16 bits per channel, premultiplied or not
         QCOMPARE(image.image.convertToFormat(QImage::Format_RGBA64),
                  pixels.convertToFormat(QImage::Format_RGBA64));
     const int w = pixels.width(), h = pixels.height(); // JPEG: the quadrant centres, within 3
-    for (const QPoint p : {QPoint(w / 4, h / 4), QPoint(3 * w / 4, h / 4), QPoint(w / 4, 3 * h / 4)}) {
-        const QRgb a = image.image.pixel(p), e = pixels.pixel(p);
-        QVERIFY(qAbs(qRed(a) - qRed(e)) <= 3 && qAbs(qGreen(a) - qGreen(e)) <= 3 &&
-                qAbs(qBlue(a) - qBlue(e)) <= 3);
-    }
+    for (const QPoint p : {QPoint(w / 4, h / 4), QPoint(3 * w / 4, h / 4), QPoint(w / 4, 3 * h / 4)})
+        for (const int shift : {0, 8, 16})
+            QVERIFY(qAbs(int(image.image.pixel(p) >> shift & 0xFF) - int(pixels.pixel(p) >> shift & 0xFF)) <=
+                    3);
 }
 
 QTEST_GUILESS_MAIN(TestImaging)
