@@ -59,9 +59,8 @@ struct TiffSpec
     QByteArray iccProfile = {};
     quint32 unit = 0; // if set, with X/YResolution
     float dpiX = 0, dpiY = 0;
-    quint32 compression = COMPRESSION_NONE, width = 37, height = 23;
+    quint32 compression = COMPRESSION_NONE, width = 37, height = 23, subfileType = 0;
     QByteArray raw = {}; // if set, the strip instead
-    quint32 subfileType = 0;
 };
 
 QByteArray tiffBytes(const QList<TiffSpec>& pages)
@@ -95,25 +94,6 @@ QByteArray tiffBytes(const QList<TiffSpec>& pages)
     TIFFClose(tiff);
     QFile file(QFile::decodeName(path));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// What a TiffSpec's pattern loads as: grey, RGB, premultiplied RGBA, or CMYK printed as
-// R = (255 - K) * (255 - C) / 255 and so on.
-QImage tiffImage(const TiffSpec& spec)
-{
-    const bool premultiplied = spec.photometric == PHOTOMETRIC_RGB && spec.samples == 4;
-    QImage image(37, 23, premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-    for (quint32 i = 0; i < 37 * 23; ++i) {
-        const int x = i % 37, y = i / 37, r = sample(x, y, 0), g = sample(x, y, 1), b = sample(x, y, 2);
-        const int a = sample(x, y, 3), k = 255 - a;
-        image.setPixel(x, y,
-                       spec.photometric == PHOTOMETRIC_MINISBLACK ? qRgb(r, r, r)
-                       : spec.photometric == PHOTOMETRIC_SEPARATED
-                           ? qRgb(k * (255 - r) / 255, k * (255 - g) / 255, k * (255 - b) / 255)
-                       : premultiplied ? qRgba(qMin(r, a), qMin(g, a), qMin(b, a), a)
-                                       : qRgb(r, g, b));
-    }
-    return image;
 }
 
 // Under the sanitizers the largest single allocation shows whether a hostile header got a buffer.
@@ -182,8 +162,22 @@ void TestImaging::load_data()
     const auto row = [](const char* name, const QByteArray& bytes, const QString& expected,
                         const QImage& pixels = {},
                         QSizeF dpi = {}) { QTest::newRow(name) << bytes << expected << pixels << dpi; };
+    // The pattern loads as grey, RGB, premultiplied RGBA, or CMYK printed as R = (255 - K) * (255 - C) /
+    // 255...
     const auto tiffRow = [&row](const char* name, const TiffSpec& spec, const char* model, QSizeF dpi) {
-        row(name, tiffBytes({spec}), QString::fromUtf8(model), tiffImage(spec), dpi);
+        const bool premultiplied = spec.photometric == PHOTOMETRIC_RGB && spec.samples == 4;
+        QImage image(37, 23, premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        for (int i = 0; i < 37 * 23; ++i) {
+            const int x = i % 37, y = i / 37, r = sample(x, y, 0), g = sample(x, y, 1), b = sample(x, y, 2);
+            const int a = sample(x, y, 3), k = 255 - a;
+            image.setPixel(x, y,
+                           spec.photometric == PHOTOMETRIC_MINISBLACK ? qRgb(r, r, r)
+                           : spec.photometric == PHOTOMETRIC_SEPARATED
+                               ? qRgb(k * (255 - r) / 255, k * (255 - g) / 255, k * (255 - b) / 255)
+                           : premultiplied ? qRgba(qMin(r, a), qMin(g, a), qMin(b, a), a)
+                                           : qRgb(r, g, b));
+        }
+        row(name, tiffBytes({spec}), QString::fromUtf8(model), image, dpi);
     };
     const auto encode = [](const QImage& image, const char* format) {
         QByteArray bytes;
@@ -274,7 +268,6 @@ void TestImaging::load_data()
     row("exif turned, unparsed profile.jpg", turned, u"RGB, Lumetra test profile"_s, quadrants(16, 16),
         {300, 150});
 
-    // Refused for what they are.
     row("lab.tif", tiffBytes({{PHOTOMETRIC_CIELAB}}),
         u"Unsupported color model. Use an RGB, grayscale, or CMYK target image."_s);
     QByteArray noPhotometric = tiffBytes({{}});
@@ -290,9 +283,9 @@ void TestImaging::load_data()
     // Damaged data per decoder: files cut short.
     const auto lzw = [](quint32 w, quint32 h) {
         return tiffBytes({{PHOTOMETRIC_MINISBLACK, 1, 8, SAMPLEFORMAT_UINT, QByteArray(), 0, 0, 0,
-                           COMPRESSION_LZW, w, h, QByteArray("\x80\0", 2)}});
+                           COMPRESSION_LZW, w, h, 0, QByteArray("\x80\0", 2)}});
     };
-    row("cut.jpg", encode(tiffImage({}), "jpeg").chopped(400), kUnreadable); // inside its long scan data
+    row("cut.jpg", encode(rgba64.scaled(64, 64), "jpeg").chopped(400), kUnreadable); // inside its scan data
     row("no IEND.png", png.chopped(12), kUnreadable);
 
     // The cap, on the header's size; just inside it, LZW data that ends before its end code fails.
