@@ -162,8 +162,7 @@ void TestImaging::load_data()
     const auto row = [](const char* name, const QByteArray& bytes, const QString& expected,
                         const QImage& pixels = {},
                         QSizeF dpi = {}) { QTest::newRow(name) << bytes << expected << pixels << dpi; };
-    // The pattern loads as grey, RGB, premultiplied RGBA, or CMYK printed as R = (255 - K) * (255 - C) /
-    // 255...
+    // Expected: grey, RGB, premultiplied RGBA, or CMYK printed as R = (255 - K) * (255 - C) / 255, etc.
     const auto tiffRow = [&row](const char* name, const TiffSpec& spec, const char* model, QSizeF dpi) {
         const bool premultiplied = spec.photometric == PHOTOMETRIC_RGB && spec.samples == 4;
         QImage image(37, 23, premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
@@ -320,9 +319,8 @@ void TestImaging::load()
                  pixels.convertToFormat(QImage::Format_RGBA64));
     const int w = pixels.width(), h = pixels.height(); // JPEG: the quadrant centres, within 3
     for (const QPoint p : {QPoint(w / 4, h / 4), QPoint(3 * w / 4, h / 4), QPoint(w / 4, 3 * h / 4)})
-        for (const int shift : {0, 8, 16})
-            QVERIFY(qAbs(int(image.image.pixel(p) >> shift & 0xFF) - int(pixels.pixel(p) >> shift & 0xFF)) <=
-                    3);
+        for (const int s : {0, 8, 16}) // blue, green, red
+            QVERIFY(qAbs(int(image.image.pixel(p) >> s & 255) - int(pixels.pixel(p) >> s & 255)) <= 3);
 }
 
 QTEST_GUILESS_MAIN(TestImaging)
