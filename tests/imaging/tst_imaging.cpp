@@ -61,6 +61,7 @@ struct TiffSpec
     float dpiX = 0, dpiY = 0;
     quint32 compression = COMPRESSION_NONE, width = 37, height = 23, subfileType = 0;
     QByteArray raw = {}; // if set, the strip instead
+    quint32 tile = 0;    // if set, one square tile of this size instead of the strip
 };
 
 QByteArray tiffBytes(const QList<TiffSpec>& pages)
@@ -84,11 +85,19 @@ QByteArray tiffBytes(const QList<TiffSpec>& pages)
         }
         if (!s.iccProfile.isEmpty())
             TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(s.iccProfile.size()), s.iccProfile.constData());
+        const quint32 w = s.tile ? s.tile : s.width, h = s.tile ? s.tile : s.height;
+        if (s.tile) {
+            TIFFSetField(tiff, TIFFTAG_TILEWIDTH, s.tile);
+            TIFFSetField(tiff, TIFFTAG_TILELENGTH, s.tile);
+        }
         QByteArray data = s.raw;
-        for (quint32 i = 0; s.raw.isEmpty() && i < s.width * s.height * s.samples; ++i)
-            data += QByteArray(s.bits / 8,
-                               char(sample(i / s.samples % s.width, i / s.samples / s.width, i % s.samples)));
-        TIFFWriteRawStrip(tiff, 0, data.data(), data.size());
+        for (quint32 i = 0; s.raw.isEmpty() && i < w * h * s.samples; ++i) {
+            const quint32 x = i / s.samples % w, y = i / s.samples / w; // a tile's overhang is 0
+            data +=
+                QByteArray(s.bits / 8, char(x < s.width && y < s.height ? sample(x, y, i % s.samples) : 0));
+        }
+        s.tile ? TIFFWriteRawTile(tiff, 0, data.data(), data.size())
+               : TIFFWriteRawStrip(tiff, 0, data.data(), data.size());
         TIFFWriteDirectory(tiff);
     }
     TIFFClose(tiff);
@@ -215,6 +224,9 @@ void TestImaging::load_data()
     tiffRow("rgba associated.TIF", {PHOTOMETRIC_RGB, 4, 8, SAMPLEFORMAT_UINT, {}, RESUNIT_INCH, 240, 120},
             "RGB", {240, 120});
     tiffRow("gray8.tif", {PHOTOMETRIC_MINISBLACK, 1}, "Grayscale", {72, 72});
+    TiffSpec tiled{PHOTOMETRIC_RGB};
+    tiled.tile = 48;
+    tiffRow("tiled.tif", tiled, "RGB", {72, 72});
     tiffRow("cmyk8.tif", {PHOTOMETRIC_SEPARATED, 4, 8, SAMPLEFORMAT_UINT, described.iccProfile()},
             "CMYK, Embedded ICC profile", {});
     QImage rgba64(6, 5, QImage::Format_RGBA64); // 16-bit values and a varying alpha
