@@ -12,11 +12,11 @@ using namespace Qt::Literals::StringLiterals;
 class Lumetra::MainWindowProbe
 {
 public:
-    static QString printed(const MainWindow& w) // the sheet and turn a print would use: "DIN A4, Portrait, 0"
+    static QString printed(const MainWindow& w) // sheet, turn and alignment: "DIN A4, Portrait, 0, 4"
     {
         const PrintSettings& s = w.m_settings;
-        return s.paper.name + (int(s.orientation) ? u", Landscape, "_s : u", Portrait, "_s) +
-               QString::number(s.rotationDegrees);
+        return s.paper.name + (int(s.orientation) ? u", Landscape"_s : u", Portrait"_s) +
+               u", %1, %2"_s.arg(s.rotationDegrees).arg(int(s.alignment));
     }
 };
 
@@ -170,7 +170,7 @@ private slots:
                     store().setValue(keys[i], values.section(u',', i, i));
             restart();
             QCOMPARE(state(), u"No image loaded | "_s + sheet + u" | hidden -"_s);
-            QCOMPARE(MainWindowProbe::printed(*w), sheet + u", 0"_s); // what prints is what shows
+            QCOMPARE(MainWindowProbe::printed(*w), sheet + u", 0, %1"_s.arg(button)); // what prints is shown
             QVERIFY(alignment(button)->isChecked());
         }
         paper()->setCurrentText(u"Legal"_s);
@@ -192,7 +192,7 @@ private slots:
             named<QComboBox>("orientationCombo")->setCurrentIndex(1);
             load(png(u"auto.png"_s, width, height, dpi));
             QCOMPARE(state(), u"auto.png | "_s + sheet + u" | hidden -"_s);
-            QCOMPARE(MainWindowProbe::printed(*w), sheet + u", 0"_s);
+            QCOMPARE(MainWindowProbe::printed(*w), sheet + u", 0, 4"_s);
         }
     }
 
