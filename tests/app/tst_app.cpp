@@ -262,6 +262,9 @@ private slots:
                 QCOMPARE(images[i], QImage(paths[pages[i]]).convertToFormat(images[i].format()));
             }
             QCOMPARE(store().value(u"print/queue"_s).toString(), m_cups.rawQueue()); // for the next run
+            const int job = QFileInfo(document).fileName().mid(1, 5).toInt();        // d00012-001 is job 12
+            QCOMPARE(w->statusBar()->currentMessage(),
+                     u"Sent to \"%1\" as job %2"_s.arg(m_cups.rawQueue()).arg(job));
         };
         paper()->setCurrentText(u"Letter"_s);
         load(paths[0]);
