@@ -11,6 +11,8 @@ using namespace Lumetra;
 using namespace Lumetra::Testing;
 using namespace Qt::StringLiterals;
 using Answer = std::function<void(QPrintDialog*)>;
+Q_DECLARE_METATYPE(PrintableImage)
+Q_DECLARE_METATYPE(PrintSettings)
 
 namespace {
 
@@ -50,7 +52,6 @@ QString printAnswered(PrintService& service, const PrintableImage& image, const 
 // Whether `want` lies pixel for pixel in `page` within 3 pixels of `near`, with nothing else drawn.
 bool foundAlone(QImage page, const QImage& want, QPoint near)
 {
-    page.convertTo(QImage::Format_RGB32);
     QImage white(page.size(), QImage::Format_RGB32);
     white.fill(Qt::white);
     for (int d = 0; d < 49; ++d) {
@@ -81,24 +82,8 @@ private slots:
     }
     void init()
     {
-        if (!m_skip.isEmpty() && QTest::currentTestFunction() != "drawnPixels"_ba)
+        if (!m_skip.isEmpty())
             QSKIP(qPrintable(m_skip));
-    }
-
-    void drawnPixels()
-    {
-        // A 150 dpi chart turned and put bottom right on the 90 x 90 px paper of a 300 dpi sheet: each
-        // pixel an exact 2 x 2 block, even with smoothing on, and nothing else drawn.
-        const QImage pixels = chart(30, 20);
-        QImage sheet(100, 100, QImage::Format_RGB32);
-        sheet.fill(Qt::white);
-        QPainter painter(&sheet);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        PrintService::drawPage(painter, QRectF(4, 6, 90, 90), 300, printable(pixels, 150),
-                               settingsFor(0, 8, 90));
-        painter.end();
-        const QImage turned = rotatedImage(pixels, 90); // clockwise
-        QVERIFY(foundAlone(sheet, turned.scaled(turned.size() * 2), QPoint(54, 36)));
     }
 
     void endToEnd_data()
@@ -126,8 +111,8 @@ private slots:
         QFETCH(int, rotation);
         QFETCH(bool, device);
         QFETCH(int, dpi);
-        // The generic PostScript driver does not announce colour, so Qt starts its printer in grey. Grey
-        // targets and the opaque ARGB pixels of a CMYK TIFF must print unchanged too.
+        // Qt starts the generic PostScript driver, which announces no colour, in grey; grey targets and the
+        // opaque ARGB pixels of a CMYK TIFF must print unchanged too.
         const QImage::Format formats[] = {QImage::Format_RGB32, QImage::Format_Grayscale8,
                                           QImage::Format_ARGB32};
         const QImage pixels = chart(dpi * 2 / 3, dpi, formats[device ? 0 : paper % 3]);
@@ -161,8 +146,7 @@ private slots:
             return;
         // The device's 300 dpi raster of the portrait media: every pixel unchanged and centred (so on the
         // right sheet); a landscape page turned anticlockwise, a 150 dpi pixel a 2 x 2 block.
-        QVERIFY2(m_cups.waitForCompletedJob(m_cups.deviceQueue(), service.lastJobId()),
-                 qPrintable(m_cups.errorLogTail()));
+        QVERIFY(m_cups.waitForCompletedJob(m_cups.deviceQueue(), service.lastJobId()));
         const QList<QImage> pages = m_cups.devicePages();
         QCOMPARE(pages.size(), 1);
         QImage want = rotatedImage(pixels, rotation ? rotation + 270 : 0);
@@ -174,39 +158,39 @@ private slots:
     void attempts_data()
     {
         QTest::addColumn<QString>("setup");
-        QTest::addColumn<QSize>("pixels"); // at 254 dpi, ten to the millimetre
-        QTest::addColumn<int>("alignment");
-        QTest::addColumn<int>("rotation");
+        QTest::addColumn<PrintableImage>("image");
+        QTest::addColumn<PrintSettings>("settings");
         QTest::addColumn<QString>("seen");
         const QString sent = u"dialog/The print job could not be sent to \"lumetra-doomed\": "_s;
         const QString warned =
             u"dialog/Image reaches into the margins|Not printed:\n%1\n\nContinue printing, or "
             "cancel and choose another alignment or a larger paper size./cancelled"_s;
-        const QSize small(100, 100);
-        QTest::newRow("no image") << "no image" << small << 4 << 0 << "No image is loaded.";
-        QTest::newRow("dialog cancelled") << "cancel" << small << 4 << 0 << "dialog/cancelled";
+        const PrintableImage small = printable(chart(100, 100), 254); // 254 dpi: ten pixels a millimetre
+        PrintableImage none = small;
+        none.image = QImage(); // a stated size without pixels
+        QTest::newRow("no image") << "" << none << settingsFor(0) << "No image is loaded.";
+        QTest::newRow("dialog cancelled") << "cancel" << small << settingsFor(0) << "dialog/cancelled";
         QTest::newRow("printer cannot be opened")
-            << "unwritable" << small << 4 << 0 << "dialog/The printer could not be opened.";
-        QTest::newRow("queue refuses jobs")
-            << "refuse" << small << 4 << 0 << sent + "Destination \"lumetra-doomed\" is not accepting jobs.";
+            << "unwritable" << small << settingsFor(0) << "dialog/The printer could not be opened.";
+        QTest::newRow("queue refuses jobs") << "refuse" << small << settingsFor(0)
+                                            << sent + "Destination \"lumetra-doomed\" is not accepting jobs.";
         QTest::newRow("queue deleted after the dialog")
-            << "delete" << small << 4 << 0 << sent + "The printer or class does not exist.";
-        // The device queue cannot print 3, 4, 5 and 6 mm at the left, bottom, right and top of the
-        // portrait media; a landscape sheet lies on it turned anticlockwise.
+            << "delete" << small << settingsFor(0) << sent + "The printer or class does not exist.";
+        // The device cannot print 3, 4, 5, 6 mm at the left, bottom, right, top of the portrait media.
         QTest::newRow("margins top left")
-            << "device" << small << 0 << 0 << warned.arg(u"Top: 6.0 mm\nLeft: 3.0 mm"_s);
+            << "device" << small << settingsFor(0, 0) << warned.arg(u"Top: 6.0 mm\nLeft: 3.0 mm"_s);
         QTest::newRow("margins bottom right, turned")
-            << "device" << small << 8 << 90 << warned.arg(u"Bottom: 5.0 mm\nRight: 6.0 mm"_s);
-        QTest::newRow("margins 0.1 mm in")
-            << "device" << QSize(2002, 2852) << 4 << 0 << warned.arg(u"Top: 0.1 mm\nRight: 0.1 mm"_s);
-        QTest::newRow("margins just clear") << "device" << QSize(2000, 2850) << 4 << 0 << "dialog/printed";
+            << "device" << small << settingsFor(0, 8, 90) << warned.arg(u"Bottom: 5.0 mm\nRight: 6.0 mm"_s);
+        QTest::newRow("margins 0.1 mm in") << "device" << printable(chart(2002, 2852), 254) << settingsFor(0)
+                                           << warned.arg(u"Top: 0.1 mm\nRight: 0.1 mm"_s);
+        QTest::newRow("margins just clear")
+            << "device" << printable(chart(2000, 2850), 254) << settingsFor(0) << "dialog/printed";
     }
     void attempts()
     {
         QFETCH(QString, setup);
-        QFETCH(QSize, pixels);
-        QFETCH(int, alignment);
-        QFETCH(int, rotation);
+        QFETCH(PrintableImage, image);
+        QFETCH(PrintSettings, settings);
         QFETCH(QString, seen);
         const QString doomed = u"lumetra-doomed"_s;
         QVERIFY(m_cups.runTool(u"lpadmin"_s, {u"-p"_s, doomed, u"-E"_s, u"-v"_s, u"file:///dev/null"_s}));
@@ -224,23 +208,15 @@ private slots:
             dialog->printer()->setOutputFileName(u"/nonexistent/target.pdf"_s);
             dialog->done(QDialog::Accepted);
         };
-        PrintableImage image = printable(chart(pixels.width(), pixels.height()), 254);
-        if (setup == u"no image")
-            image.image = QImage(); // a stated size without pixels
-        const QStringList before = m_cups.spooledDocuments();
-        QCOMPARE(printAnswered(service, image, settingsFor(0, alignment, rotation), action), seen);
+        QCOMPARE(printAnswered(service, image, settings, action), seen);
         m_cups.runTool(u"lpadmin"_s, {u"-x"_s, doomed});
-        const bool printed = seen.endsWith(u"printed");
-        QCOMPARE(m_cups.spooledDocuments().size(), before.size() + printed);
-        QCOMPARE(service.lastJobId() > 0, printed);
+        QCOMPARE(service.lastJobId() > 0, seen.endsWith(u"printed")); // a job only when printed
     }
 
     void keptQueueAndOptions()
     {
-        // The first dialog is turned to the device queue by hand, its Properties to high quality and four
-        // pages per sheet (which would shrink the target). The second starts on that queue and keeps the
-        // quality; both pages stay exact.
-        QVERIFY(m_cups.setDefaultQueue(m_cups.rawQueue()));
+        // The first dialog is turned to the device queue, its Properties to high quality and four pages per
+        // sheet (which would shrink the target); the second starts there, keeps the quality, pages exact.
         PrintService service;
         int choices = 0;
         const Answer first = [&](QPrintDialog* dialog) {
