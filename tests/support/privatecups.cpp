@@ -21,20 +21,16 @@ namespace {
 QString findProgram(const QString& name)
 {
     const QString path = QStandardPaths::findExecutable(name);
-    const QStringList more{u"/usr/sbin"_s, u"/sbin"_s, u"/usr/lib/cups/filter"_s,
-                           u"/usr/libexec/cups/filter"_s};
-    return !path.isEmpty() ? path : QStandardPaths::findExecutable(name, more);
+    const QStringList more{u"/usr/sbin"_s, u"/sbin"_s, u"/usr/lib/cups/filter"_s};
+    return path.isEmpty() ? QStandardPaths::findExecutable(name, more) : path;
 }
 
 // Runs a tool to its end; false with *error when it is missing, hangs or fails.
 bool run(const QString& program, const QStringList& arguments, QString* output = nullptr,
-         QString* error = nullptr, const QString& outputFile = {})
+         QString* error = nullptr)
 {
     QProcess process;
-    if (outputFile.isEmpty())
-        process.setProcessChannelMode(QProcess::MergedChannels);
-    else
-        process.setStandardOutputFile(outputFile);
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(findProgram(program), arguments);
     const bool finished = process.waitForFinished(60000);
     const QString out = QString::fromLocal8Bit(process.readAll()).trimmed();
@@ -45,12 +41,6 @@ bool run(const QString& program, const QStringList& arguments, QString* output =
     if (error)
         *error = u"%1 %2 failed: %3 %4"_s.arg(program, arguments.join(u' '), process.errorString(), out);
     return false;
-}
-
-bool writeFile(const QString& path, const QString& text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0;
 }
 
 } // namespace
@@ -69,8 +59,6 @@ bool PrivateCups::start()
     // A short path: Unix socket paths are limited to about 100 bytes.
     m_dir = std::make_unique<QTemporaryDir>(u"/tmp/lumetra-cups-XXXXXX"_s);
     const QString root = m_dir->path();
-    if (!m_dir->isValid())
-        return fail(u"cannot create a temporary folder"_s);
     for (const char* sub : {"etc", "spool", "cache", "state", "log", "tmp"})
         QDir(root).mkpath(QString::fromLatin1(sub));
     // The filters run as an unprivileged user; they must reach the spool and write temporary files.
@@ -90,8 +78,9 @@ bool PrivateCups::start()
         {"etc/raw.types", u"application/octet-stream\n"_s},
         {"etc/raw.convs", u"application/octet-stream application/vnd.cups-raw 0 -\n"_s}};
     for (const auto& [name, text] : files) {
-        if (!writeFile(path(name), text))
-            return fail(u"cannot write %1"_s.arg(path(name)));
+        QFile file(path(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
+            return fail(u"cannot write %1"_s.arg(file.fileName()));
     }
 
     qputenv("CUPS_SERVER", QFile::encodeName(path("cups.sock")));
@@ -111,19 +100,16 @@ bool PrivateCups::start()
     QString status;
     while (!run(u"lpstat"_s, {u"-r"_s}, &status, &m_error) || !status.contains(u"scheduler is running"_s)) {
         if (m_cupsd->state() != QProcess::Running || deadline.hasExpired())
-            return fail(u"the private cupsd (install cups and cups-client) did not come up: %1 %2 %3"_s.arg(
-                m_error, QString::fromLocal8Bit(m_cupsd->readAll()).trimmed(), errorLogTail()));
+            return fail(u"the private cupsd (install cups) did not come up: "_s + errorLogTail());
         QThread::msleep(100);
     }
-    for (const QStringList& queue :
-         {QStringList{rawQueue()},
-          QStringList{postScriptQueue(), u"-m"_s, u"drv:///sample.drv/generic.ppd"_s}}) {
-        // -E after -p enables the queue; before it, it would ask for encryption.
-        if (!runTool(u"lpadmin"_s,
-                     QStringList{u"-p"_s} + queue + QStringList{u"-E"_s, u"-v"_s, u"file:///dev/null"_s}))
-            return fail(u"cannot add a queue: %1 %2"_s.arg(m_error, errorLogTail()));
-    }
-    return setDefaultQueue(rawQueue()) || fail(u"cannot choose the default queue: %1"_s.arg(errorLogTail()));
+    // -E after -p enables a queue; before it, it would ask for encryption.
+    if (!runTool(u"lpadmin"_s, {u"-p"_s, rawQueue(), u"-E"_s, u"-v"_s, u"file:///dev/null"_s}) ||
+        !runTool(u"lpadmin"_s, {u"-p"_s, postScriptQueue(), u"-E"_s, u"-v"_s, u"file:///dev/null"_s, u"-m"_s,
+                                u"drv:///sample.drv/generic.ppd"_s}) ||
+        !setDefaultQueue(rawQueue()))
+        return fail(u"cannot add the queues: %1 %2"_s.arg(m_error, errorLogTail()));
+    return true;
 }
 
 bool PrivateCups::setDefaultQueue(const QString& queue)
@@ -140,15 +126,14 @@ bool PrivateCups::runTool(const QString& program, const QStringList& arguments, 
 bool PrivateCups::addDeviceQueue()
 {
     const QString profile = u"/usr/share/color/icc/colord/SwappedRedAndGreen.icc"_s;
-    if (!QFile::exists(profile) || findProgram(u"gs"_s).isEmpty() || findProgram(u"rastertopdf"_s).isEmpty())
-        return (m_error = u"install colord-data, ghostscript and cups-filters"_s), false;
     // The scheduler writes the driver's PPD for the queue, which is then edited.
-    if (!runTool(u"lpadmin"_s, {u"-p"_s, deviceQueue(), u"-m"_s, u"drv:///cupsfilters.drv/pwgrast.ppd"_s}))
-        return (m_error = u"no PWG raster driver (install cups-filters): "_s + m_error), false;
-    QFile ppdFile(path("etc/ppd/lumetra-device.ppd"));
-    if (!ppdFile.open(QIODevice::ReadOnly))
-        return (m_error = u"the scheduler wrote no PPD for the device queue"_s), false;
-    QStringList ppd = QString::fromUtf8(ppdFile.readAll()).split(u'\n');
+    if (!QFile::exists(profile) || findProgram(u"gs"_s).isEmpty() ||
+        findProgram(u"rastertopdf"_s).isEmpty() ||
+        !runTool(u"lpadmin"_s, {u"-p"_s, deviceQueue(), u"-m"_s, u"drv:///cupsfilters.drv/pwgrast.ppd"_s}))
+        return (m_error = u"install colord-data, ghostscript and cups-filters: "_s + m_error), false;
+    QFile file(path("etc/ppd/lumetra-device.ppd"));
+    QStringList ppd =
+        file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n') : QStringList();
     const double mm = 72 / 25.4; // no two margins alike, so a side mistaken for another shows
     for (QString& line : ppd) {
         const QStringList area = line.section(u'"', 1, 1).split(u' ');
@@ -156,30 +141,27 @@ bool PrivateCups::addDeviceQueue()
             line = line.section(u'"', 0, 0) + QString::asprintf("\"%g %g %g %g\"", 3 * mm, 4 * mm,
                                                                 area[2].toDouble() - 5 * mm,
                                                                 area[3].toDouble() - 6 * mm);
-        else if (line == u"*DefaultResolution: 600dpi"_s)
-            line = u"*DefaultResolution: 300dpi"_s;
-        else if (line == u"*DefaultPwgRasterDocumentType: Rgb_8"_s)
-            line = u"*DefaultPwgRasterDocumentType: SRgb_8"_s;
     }
     // The profile applies to the queue's default colour mode, quality and resolution.
     ppd << u"*cupsICCQualifier1: PwgRasterDocumentType\n*cupsICCQualifier2: PrintQuality\n"
            "*cupsICCQualifier3: Resolution\n*cupsICCProfile SRgb_8.0.300dpi/Swapped: \"%1\""_s.arg(profile);
-    if (!writeFile(path("tmp/device.ppd"), ppd.join(u'\n')))
-        return (m_error = u"cannot write %1"_s.arg(path("tmp/device.ppd"))), false;
-    return runTool(u"lpadmin"_s,
-                   {u"-p"_s, deviceQueue(), u"-E"_s, u"-P"_s, path("tmp/device.ppd"), u"-v"_s,
-                    u"file://"_s + path("device.pwg"), u"-o"_s, u"print-scaling-default=fit"_s});
+    QFile edited(path("tmp/device.ppd"));
+    return edited.open(QIODevice::WriteOnly) && edited.write(ppd.join(u'\n').toUtf8()) > 0 &&
+           edited.flush() &&
+           runTool(u"lpadmin"_s,
+                   {u"-p"_s, deviceQueue(), u"-E"_s, u"-P"_s, edited.fileName(), u"-v"_s,
+                    u"file://"_s + path("device.pwg"), u"-o"_s, u"print-scaling-default=fit"_s, u"-o"_s,
+                    u"Resolution=300dpi"_s, u"-o"_s, u"PwgRasterDocumentType=SRgb_8"_s});
 }
 
 QList<QImage> PrivateCups::devicePages(QString* error) const
 {
     // cups-filters turns the raster into a PDF of lossless page images.
     const QString pdf = path("tmp/device.pdf");
-    QList<QImage> pages;
-    if (run(u"rastertopdf"_s, {u"1"_s, u"user"_s, u"title"_s, u"1"_s, QString(), path("device.pwg")}, nullptr,
-            error, pdf))
-        pages = extractPdfImages(pdf, error);
-    return pages;
+    const QString command = findProgram(u"rastertopdf"_s) + u" 1 user title 1 '' \"$0\" > \"$1\""_s;
+    return run(u"sh"_s, {u"-c"_s, command, path("device.pwg"), pdf}, nullptr, error)
+               ? extractPdfImages(pdf, error)
+               : QList<QImage>();
 }
 
 bool PrivateCups::waitForCompletedJob(const QString& queue, int jobId, int timeoutMs) const
@@ -205,10 +187,9 @@ QString PrivateCups::waitForNewDocument(const QStringList& before, int timeoutMs
 {
     for (const QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QThread::msleep(50)) {
         // The scheduler writes the document before the job's control file.
-        for (const QString& file : spooledDocuments()) {
+        for (const QString& file : spooledDocuments())
             if (!before.contains(file) && !jobAttributes(file).isEmpty())
                 return file;
-        }
     }
     return {};
 }
@@ -257,10 +238,9 @@ QList<QImage> extractPdfImages(const QString& pdfPath, QString* error)
 {
     const QTemporaryDir dir;
     QList<QImage> images;
-    if (run(u"pdfimages"_s, {u"-png"_s, pdfPath, dir.filePath(u"img"_s)}, nullptr, error)) {
+    if (run(u"pdfimages"_s, {u"-png"_s, pdfPath, dir.filePath(u"img"_s)}, nullptr, error))
         for (const QString& file : QDir(dir.path()).entryList({u"img-*"_s}, QDir::Files, QDir::Name))
             images.append(QImage(dir.filePath(file)));
-    }
     return images;
 }
 
@@ -268,12 +248,9 @@ QImage renderPdfPage(const QString& pdfPath, int dpi, int page, QString* error)
 {
     const QTemporaryDir dir;
     const QString number = QString::number(page), base = dir.filePath(u"page"_s);
-    return run(u"pdftoppm"_s,
-               {u"-r"_s, QString::number(dpi), u"-f"_s, number, u"-l"_s, number, u"-png"_s, u"-singlefile"_s,
-                pdfPath, base},
-               nullptr, error)
-               ? QImage(base + u".png"_s)
-               : QImage();
+    const QStringList arguments{u"-r"_s,   QString::number(dpi), u"-f"_s, number, u"-l"_s, number,
+                                u"-png"_s, u"-singlefile"_s,     pdfPath, base};
+    return run(u"pdftoppm"_s, arguments, nullptr, error) ? QImage(base + u".png"_s) : QImage();
 }
 
 QSizeF pdfPageSizePoints(const QString& pdfPath, int page, QString* error)

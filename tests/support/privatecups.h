@@ -1,17 +1,14 @@
 #pragma once
 
-// Test support: a private CUPS scheduler and the poppler tools to inspect what it spooled.
+// Test support: a private CUPS scheduler and poppler's tools to inspect what it spooled.
 //
-// PrivateCups runs its own cupsd, all its folders in one temporary directory, listening only on a Unix
-// socket there and keeping every job's document; it dies with the test process. start() points this
-// process's CUPS_SERVER at it (before Qt's print support first talks to CUPS) and adds two queues printing
-// to /dev/null: rawQueue() and postScriptQueue() (CUPS's generic PostScript driver).
-//
-// addDeviceQueue() adds a queue built like a driverless printer: cups-filters' PWG raster driver at 300 dpi,
-// sRGB, hardware margins of 3, 4, 5 and 6 mm (left, bottom, right, top), a printer profile that swaps red and
-// green, fit-to-page by default, and a file as its device, whose pages devicePages() reads.
-//
-// The pdf helpers run poppler's tools; on failure they return empty results and fill *error.
+// PrivateCups runs its own cupsd in a temporary directory, on a Unix socket there, keeping every job's
+// document; it dies with the test process. start() points CUPS_SERVER at it (call it before Qt's print
+// support first talks to CUPS) and adds rawQueue() and postScriptQueue() (CUPS's generic PostScript
+// driver), both printing to /dev/null. addDeviceQueue() adds a queue built like a driverless printer: PWG
+// raster at 300 dpi, sRGB, hardware margins of 3, 4, 5 and 6 mm (left, bottom, right, top), a profile that
+// swaps red and green, fit-to-page by default, and a file as its device, whose pages devicePages() reads.
+// The pdf helpers return empty results and fill *error on failure.
 
 #include <QImage>
 #include <QProcess>
@@ -26,27 +23,21 @@ class PrivateCups
 {
 public:
     ~PrivateCups();
-
     bool start(); // false with errorString() when impossible
     QString errorString() const { return m_error; }
     QString rawQueue() const { return QStringLiteral("lumetra-raw"); }
     QString postScriptQueue() const { return QStringLiteral("lumetra-ps"); }
     bool setDefaultQueue(const QString& queue);
-
     bool addDeviceQueue(); // false with errorString() when a package is missing
     QString deviceQueue() const { return QStringLiteral("lumetra-device"); }
-    // The device's pages of its last job, each as RGB32; empty with *error on failure.
-    QList<QImage> devicePages(QString* error = nullptr) const;
-    // Waits until the job completed; false after timeoutMs or when the queue stopped.
+    QList<QImage> devicePages(QString* error = nullptr) const; // of the device's last job
     bool waitForCompletedJob(const QString& queue, int jobId, int timeoutMs = 120000) const;
     // Runs a CUPS tool (lp, lpadmin, cupsreject, ...) against the private scheduler.
     bool runTool(const QString& program, const QStringList& arguments, QString* output = nullptr);
-
     QStringList spooledDocuments() const;
     // A spooled document not in `before` once its job exists, or empty after timeoutMs.
     QString waitForNewDocument(const QStringList& before, int timeoutMs = 30000) const;
-    // The raw IPP attributes of a spooled document's job.
-    QByteArray jobAttributes(const QString& documentPath) const;
+    QByteArray jobAttributes(const QString& documentPath) const; // the job's IPP attributes, raw
     QString errorLogTail(int lines = 20) const;
 
 private:
@@ -57,8 +48,7 @@ private:
     QString m_error;
 };
 
-// One row of `pdfimages -list`.
-struct PdfImageInfo
+struct PdfImageInfo // one row of `pdfimages -list`
 {
     int width = 0, height = 0;
     QString color, encoding; // "rgb", "gray", ...; "image" (Flate or uncompressed), "jpeg", ...
@@ -68,11 +58,10 @@ struct PdfImageInfo
 
 bool popplerToolsAvailable(QString* missing = nullptr);
 QList<PdfImageInfo> listPdfImages(const QString& pdfPath, QString* error = nullptr);
-// Every image, extracted losslessly; one that cannot be decoded comes back null.
-QList<QImage> extractPdfImages(const QString& pdfPath, QString* error = nullptr);
+QList<QImage> extractPdfImages(const QString& pdfPath, QString* error = nullptr); // lossless
 QImage renderPdfPage(const QString& pdfPath, int dpi, int page = 1, QString* error = nullptr);
-// In PostScript points; invalid on failure.
-QSizeF pdfPageSizePoints(const QString& pdfPath, int page = 1, QString* error = nullptr);
+QSizeF pdfPageSizePoints(const QString& pdfPath, int page = 1,
+                         QString* error = nullptr); // invalid on failure
 bool isPdf(const QString& path);
 
 } // namespace Lumetra::Testing
