@@ -1,10 +1,6 @@
 #pragma once
 
-// Test support: targets with known pixels, shared by the suites that print them.
-
-#include "printmodel.h"
-
-#include <QImage>
+#include "printmodel.h" // test support: targets with known pixels, shared by the suites that print them
 
 namespace Lumetra::Testing {
 

@@ -36,11 +36,10 @@ bool run(const QString& program, const QStringList& arguments, QString* output =
     const QString out = QString::fromLocal8Bit(process.readAll()).trimmed();
     if (output)
         *output = out;
-    if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
-        return true;
-    if (error)
+    const bool ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!ok && error)
         *error = u"%1 %2 failed: %3 %4"_s.arg(program, arguments.join(u' '), process.errorString(), out);
-    return false;
+    return ok;
 }
 
 } // namespace
@@ -66,10 +65,9 @@ bool PrivateCups::start()
     ::chmod(QFile::encodeName(path("tmp")).constData(), 01777);
     const std::pair<const char*, QString> files[] = {
         {"etc/cupsd.conf",
-         u"Listen %1\nLogLevel info\nPreserveJobFiles Yes\nPreserveJobHistory Yes\nMaxJobs 0\nBrowsing No\n"
-         "DefaultAuthType None\nWebInterface No\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-         "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n"_s.arg(
-             path("cups.sock"))},
+         u"Listen %1\nLogLevel info\nPreserveJobFiles Yes\nPreserveJobHistory Yes\nBrowsing No\n"
+         "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n<Policy default>\n  <Limit All>\n"
+         "    Order deny,allow\n  </Limit>\n</Policy>\n"_s.arg(path("cups.sock"))},
         {"etc/cups-files.conf",
          u"ServerRoot %1/etc\nRequestRoot %1/spool\nCacheDir %1/cache\nStateDir %1/state\n"
          "TempDir %1/tmp\nErrorLog %1/log/error_log\nAccessLog %1/log/access_log\n"
@@ -125,33 +123,31 @@ bool PrivateCups::runTool(const QString& program, const QStringList& arguments, 
 
 bool PrivateCups::addDeviceQueue()
 {
-    const QString profile = u"/usr/share/color/icc/colord/SwappedRedAndGreen.icc"_s;
+    const QString icc = u"/usr/share/color/icc/colord/SwappedRedAndGreen.icc"_s;
     // The scheduler writes the driver's PPD for the queue, which is then edited.
-    if (!QFile::exists(profile) || findProgram(u"gs"_s).isEmpty() ||
-        findProgram(u"rastertopdf"_s).isEmpty() ||
+    if (!QFile::exists(icc) || findProgram(u"gs"_s).isEmpty() || findProgram(u"rastertopdf"_s).isEmpty() ||
         !runTool(u"lpadmin"_s, {u"-p"_s, deviceQueue(), u"-m"_s, u"drv:///cupsfilters.drv/pwgrast.ppd"_s}))
         return (m_error = u"install colord-data, ghostscript and cups-filters: "_s + m_error), false;
-    QFile file(path("etc/ppd/lumetra-device.ppd"));
+    QFile in(path("etc/ppd/lumetra-device.ppd"));
     QStringList ppd =
-        file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n') : QStringList();
+        in.open(QIODevice::ReadOnly) ? QString::fromUtf8(in.readAll()).split(u'\n') : QStringList();
     const double mm = 72 / 25.4; // no two margins alike, so a side mistaken for another shows
     for (QString& line : ppd) {
-        const QStringList area = line.section(u'"', 1, 1).split(u' ');
-        if (line.startsWith(u"*ImageableArea "_s) && area.size() == 4)
+        const QStringList a = line.section(u'"', 1, 1).split(u' ');
+        if (line.startsWith(u"*ImageableArea "_s) && a.size() == 4)
             line = line.section(u'"', 0, 0) + QString::asprintf("\"%g %g %g %g\"", 3 * mm, 4 * mm,
-                                                                area[2].toDouble() - 5 * mm,
-                                                                area[3].toDouble() - 6 * mm);
+                                                                a[2].toDouble() - 5 * mm,
+                                                                a[3].toDouble() - 6 * mm);
     }
     // The profile applies to the queue's default colour mode, quality and resolution.
     ppd << u"*cupsICCQualifier1: PwgRasterDocumentType\n*cupsICCQualifier2: PrintQuality\n"
-           "*cupsICCQualifier3: Resolution\n*cupsICCProfile SRgb_8.0.300dpi/Swapped: \"%1\""_s.arg(profile);
-    QFile edited(path("tmp/device.ppd"));
-    return edited.open(QIODevice::WriteOnly) && edited.write(ppd.join(u'\n').toUtf8()) > 0 &&
-           edited.flush() &&
+           "*cupsICCQualifier3: Resolution\n*cupsICCProfile SRgb_8.0.300dpi/Swapped: \"%1\""_s.arg(icc);
+    QFile out(path("tmp/device.ppd"));
+    return out.open(QIODevice::WriteOnly) && out.write(ppd.join(u'\n').toUtf8()) > 0 && out.flush() &&
            runTool(u"lpadmin"_s,
-                   {u"-p"_s, deviceQueue(), u"-E"_s, u"-P"_s, edited.fileName(), u"-v"_s,
-                    u"file://"_s + path("device.pwg"), u"-o"_s, u"print-scaling-default=fit"_s, u"-o"_s,
-                    u"Resolution=300dpi"_s, u"-o"_s, u"PwgRasterDocumentType=SRgb_8"_s});
+                   {u"-p"_s, deviceQueue(), u"-E"_s, u"-P"_s, out.fileName(), u"-v"_s,
+                    u"file://"_s + path("device.pwg"), u"-o"_s,
+                    u"print-scaling-default=fit Resolution=300dpi PwgRasterDocumentType=SRgb_8"_s});
 }
 
 QList<QImage> PrivateCups::devicePages(QString* error) const
@@ -159,9 +155,8 @@ QList<QImage> PrivateCups::devicePages(QString* error) const
     // cups-filters turns the raster into a PDF of lossless page images.
     const QString pdf = path("tmp/device.pdf");
     const QString command = findProgram(u"rastertopdf"_s) + u" 1 user title 1 '' \"$0\" > \"$1\""_s;
-    return run(u"sh"_s, {u"-c"_s, command, path("device.pwg"), pdf}, nullptr, error)
-               ? extractPdfImages(pdf, error)
-               : QList<QImage>();
+    const bool converted = run(u"sh"_s, {u"-c"_s, command, path("device.pwg"), pdf}, nullptr, error);
+    return converted ? extractPdfImages(pdf, error) : QList<QImage>();
 }
 
 bool PrivateCups::waitForCompletedJob(const QString& queue, int jobId, int timeoutMs) const
@@ -205,8 +200,7 @@ QByteArray PrivateCups::jobAttributes(const QString& documentPath) const
 QString PrivateCups::errorLogTail(int lines) const
 {
     QFile log(m_dir ? path("log/error_log") : QString());
-    const QStringList all =
-        log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()).split(u'\n') : QStringList();
+    const auto all = QString::fromLocal8Bit(log.open(QIODevice::ReadOnly) ? log.readAll() : "").split(u'\n');
     return all.mid(qMax(0, all.size() - lines)).join(u'\n');
 }
 

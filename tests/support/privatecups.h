@@ -1,10 +1,8 @@
 #pragma once
 
-// Test support: a private CUPS scheduler and poppler's tools to inspect what it spooled.
-//
-// PrivateCups runs its own cupsd in a temporary directory, on a Unix socket there, keeping every job's
-// document; it dies with the test process. start() points CUPS_SERVER at it (call it before Qt's print
-// support first talks to CUPS) and adds rawQueue() and postScriptQueue() (CUPS's generic PostScript
+// Test support: PrivateCups runs its own cupsd in a temporary directory, on a Unix socket there, keeping
+// every job's document; it dies with the test process. start() points CUPS_SERVER at it (call it before Qt's
+// print support first talks to CUPS) and adds rawQueue() and postScriptQueue() (CUPS's generic PostScript
 // driver), both printing to /dev/null. addDeviceQueue() adds a queue built like a driverless printer: PWG
 // raster at 300 dpi, sRGB, hardware margins of 3, 4, 5 and 6 mm (left, bottom, right, top), a profile that
 // swaps red and green, fit-to-page by default, and a file as its device, whose pages devicePages() reads.
@@ -32,7 +30,6 @@ public:
     QString deviceQueue() const { return QStringLiteral("lumetra-device"); }
     QList<QImage> devicePages(QString* error = nullptr) const; // of the device's last job
     bool waitForCompletedJob(const QString& queue, int jobId, int timeoutMs = 120000) const;
-    // Runs a CUPS tool (lp, lpadmin, cupsreject, ...) against the private scheduler.
     bool runTool(const QString& program, const QStringList& arguments, QString* output = nullptr);
     QStringList spooledDocuments() const;
     // A spooled document not in `before` once its job exists, or empty after timeoutMs.
