@@ -1,14 +1,18 @@
 #pragma once
 
 // Figures every benchmark prints: the median and 95th percentile of its samples and the
-// process's peak resident memory.
+// process's peak resident memory; and the answer to the print dialog of the print benchmarks.
 
+#include <QApplication>
+#include <QPrintDialog>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 namespace Lumetra::Bench {
@@ -43,5 +47,30 @@ inline double peakMegabytes()
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 #endif
 }
+
+// Accepts the next print dialog that comes up, once `prepare` has set up its printer (a file to
+// print to, say). Lives as long as the print it answers.
+class PrintDialogAnswer
+{
+public:
+    explicit PrintDialogAnswer(std::function<void(QPrintDialog&)> prepare)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, prepare] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<QPrintDialog*>(widget);
+                if (dialog && dialog->isVisible()) {
+                    m_timer.stop();
+                    prepare(*dialog);
+                    dialog->done(QDialog::Accepted);
+                    return;
+                }
+            }
+        });
+        m_timer.start(10);
+    }
+
+private:
+    QTimer m_timer;
+};
 
 } // namespace Lumetra::Bench

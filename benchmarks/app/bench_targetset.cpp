@@ -17,7 +17,6 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <tiffio.h>
 
@@ -88,19 +87,8 @@ int runPhase(const QString& phase, const QStringList& files, const QString& pdf)
         }
     }
     if (phase.startsWith(QLatin1String("print"))) {
-        QTimer timer;
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* dialog = qobject_cast<QPrintDialog*>(widget);
-                if (dialog && dialog->isVisible()) {
-                    timer.stop();
-                    dialog->printer()->setOutputFileName(pdf);
-                    dialog->done(QDialog::Accepted);
-                }
-            }
-        });
-        timer.start();
+        const Bench::PrintDialogAnswer answer(
+            [&pdf](QPrintDialog& dialog) { dialog.printer()->setOutputFileName(pdf); });
         action(window, "printAction")->trigger();
         if (QFileInfo(pdf).size() == 0) {
             std::fprintf(stderr, "nothing was printed\n");

@@ -27,7 +27,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -58,22 +57,11 @@ double timePrint(PrintService& service, const PrintableImage& image, const Print
                  const QString& file, const QImage& turned = QImage())
 {
     QElapsedTimer clock;
-    QTimer timer;
-    timer.setInterval(10);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* dialog = qobject_cast<QPrintDialog*>(widget);
-            if (dialog && dialog->isVisible()) {
-                timer.stop();
-                if (!file.isEmpty())
-                    dialog->printer()->setOutputFileName(file);
-                clock.start();
-                dialog->done(QDialog::Accepted);
-                return;
-            }
-        }
+    const Bench::PrintDialogAnswer answer([&](QPrintDialog& dialog) {
+        if (!file.isEmpty())
+            dialog.printer()->setOutputFileName(file);
+        clock.start();
     });
-    timer.start();
     if (!service.print(nullptr, image, settings, turned)) {
         std::fprintf(stderr, "print was not accepted\n");
         std::exit(1);

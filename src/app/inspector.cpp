@@ -195,7 +195,8 @@ void MainWindow::updatePreview()
 {
     m_preview->setSettings(m_settings);
     m_preview->setImage(m_image);
-    m_preview->setUnprintableMargins(m_printService.unprintableMargins(m_settings));
+    // The outline matters once an image is placed; until then start-up asks no scheduler.
+    m_preview->setUnprintableMargins(m_image ? m_printService.unprintableMargins(m_settings) : QMarginsF());
 }
 
 void MainWindow::selectAlignment(PrintAlignment alignment)

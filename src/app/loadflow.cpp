@@ -20,18 +20,10 @@
 
 namespace Lumetra {
 
-namespace {
-
-// What the loader reads, by suffix; the loader itself has the last word.
-const QStringList kTargetSuffixes = {QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("jpg"),
-                                     QStringLiteral("jpeg"), QStringLiteral("png")};
-
-} // namespace
-
 void MainWindow::openImage()
 {
     QStringList patterns;
-    for (const QString& suffix : kTargetSuffixes)
+    for (const QString& suffix : ImageLoader::suffixes())
         patterns << QStringLiteral("*.") + suffix;
     const QStringList recent = recentTargets();
     const QString folder = recent.isEmpty() ? QString() : QFileInfo(recent.constFirst()).absolutePath();
@@ -58,7 +50,7 @@ QStringList MainWindow::targetFiles(const QMimeData* data)
         return paths;
     for (const QUrl& url : data->urls()) {
         const QString path = url.toLocalFile();
-        if (path.isEmpty() || !kTargetSuffixes.contains(QFileInfo(path).suffix(), Qt::CaseInsensitive))
+        if (path.isEmpty() || !ImageLoader::suffixes().contains(QFileInfo(path).suffix().toLower()))
             return {};
         paths << path;
     }

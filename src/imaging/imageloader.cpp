@@ -14,11 +14,6 @@ namespace Lumetra {
 
 namespace {
 
-QString suffixOf(const QString& path)
-{
-    return (QStringLiteral(".") + QFileInfo(path).suffix()).toLower();
-}
-
 // The reader's allocation limit is process-wide; restore whatever was set before.
 class AllocationLimitScope
 {
@@ -64,19 +59,16 @@ Content sniff(const QString& path)
 // Refuses what no reader takes, and returns whether the TIFF reader takes the rest.
 bool checkPath(const QString& path)
 {
-    const QString suffix = suffixOf(path);
-    if (suffix != QLatin1String(".tif") && suffix != QLatin1String(".tiff") &&
-        suffix != QLatin1String(".jpg") && suffix != QLatin1String(".jpeg") &&
-        suffix != QLatin1String(".png")) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (!ImageLoader::suffixes().contains(suffix))
         throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
-    }
     // Opening a pipe or a device waits for a writer that may never come.
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
         throw ImageLoadException(
             QStringLiteral("The path names a folder, pipe or device, not an image file."));
     }
-    return suffix == QLatin1String(".tif") || suffix == QLatin1String(".tiff");
+    return suffix == QLatin1String("tif") || suffix == QLatin1String("tiff");
 }
 
 } // namespace
@@ -119,6 +111,12 @@ void throwNoSuchPage(int pages, int page)
             : QStringLiteral("The file holds %1 pages, so page %2 cannot be loaded.")
                   .arg(pages)
                   .arg(qint64(page) + 1));
+}
+
+QStringList ImageLoader::suffixes()
+{
+    return {QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+            QStringLiteral("png")};
 }
 
 PrintableImage ImageLoader::load(const QString& path) const

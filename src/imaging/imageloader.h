@@ -35,6 +35,10 @@ struct LoadedTargetSet
 class ImageLoader
 {
 public:
+    // The file-name suffixes the loader reads, in lower case and without the dot; the suffix alone
+    // picks the reader.
+    static QStringList suffixes();
+
     PrintableImage load(const QString& path) const;
     // The full-resolution pages of the file, in order: 1 for PNG and JPEG; for a TIFF every directory that is
     // neither a reduced-resolution copy nor a mask. Throws ImageLoadException like load().

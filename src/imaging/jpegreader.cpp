@@ -219,14 +219,9 @@ bool decode(JpegRead& read, const uchar* data, qsizetype size)
             continue;
         auto* out = reinterpret_cast<QRgb*>(line);
         const JSAMPLE* in = read.row.data();
-        for (JDIMENSION x = 0; x < info.output_width; ++x, in += 4) {
-            const int c = inverted ? in[0] : 255 - in[0];
-            const int m = inverted ? in[1] : 255 - in[1];
-            const int y = inverted ? in[2] : 255 - in[2];
-            const int k = inverted ? in[3] : 255 - in[3];
-            // The same rule as the TIFF reader's: R = (255 - K) * (255 - C) / 255.
-            out[x] = qRgb(k * c / 255, k * m / 255, k * y / 255);
-        }
+        const auto ink = [inverted](JSAMPLE v) { return inverted ? 255 - int(v) : int(v); };
+        for (JDIMENSION x = 0; x < info.output_width; ++x, in += 4)
+            out[x] = cmykToRgb(ink(in[0]), ink(in[1]), ink(in[2]), ink(in[3]));
     }
     // Reads on to the end marker, so damage after the last row still fails.
     jpeg_finish_decompress(&info);

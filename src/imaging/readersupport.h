@@ -3,6 +3,7 @@
 #include "imageloader.h"
 
 #include <QByteArray>
+#include <QColor>
 #include <QString>
 #include <QtGlobal>
 
@@ -24,6 +25,14 @@ PrintableImage emptyResult(const QString& path);
 
 // A resolution the file states, as dots per inch; 72 when it is not positive and finite.
 double statedDpi(double dotsPerInch);
+
+// CMYK prints through RGB by one rule on every path: R = (255 - K) * (255 - C) / 255, and
+// likewise G from M and B from Y, in whole numbers.
+inline QRgb cmykToRgb(int c, int m, int y, int k)
+{
+    const int white = 255 - k;
+    return qRgb(white * (255 - c) / 255, white * (255 - m) / 255, white * (255 - y) / 255);
+}
 
 // The description a profile gives of itself: the toolkit's reading where it can
 // parse the profile, otherwise the profile's own description tag; may be empty.

@@ -154,11 +154,10 @@ void convertRow(const RowSamples& in, QRgb* out, uint32_t count, const Layout& l
             b = at(2, x);
             break;
         case Model::Cmyk: {
-            // libtiff's own rule for printing CMYK through RGB.
-            const int k = 255 - at(3, x);
-            r = k * (255 - at(0, x)) / 255;
-            g = k * (255 - at(1, x)) / 255;
-            b = k * (255 - at(2, x)) / 255;
+            const QRgb rgb = cmykToRgb(at(0, x), at(1, x), at(2, x), at(3, x));
+            r = qRed(rgb);
+            g = qGreen(rgb);
+            b = qBlue(rgb);
             break;
         }
         }

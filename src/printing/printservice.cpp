@@ -78,11 +78,19 @@ QMarginsF PrintService::unprintableMargins(const PrintSettings& settings) const
     const QString queue = m_printer ? m_printer->printerName() : QPrinterInfo::defaultPrinterName();
     if (queue.isEmpty())
         return {};
-    try {
-        return Lumetra::unprintableMargins(queue, pageLayout(settings));
-    } catch (const PrintException&) {
-        return {}; // a queue that has gone shows no printable area; printing will say why
+    // A question to the scheduler per sheet and queue, not per repaint of the inspector.
+    const QPageLayout layout = pageLayout(settings);
+    const QString key =
+        queue + u'\n' + mediaName(layout) + u'\n' + QString::number(int(layout.orientation()));
+    if (key != m_marginsKey) {
+        try {
+            m_margins = Lumetra::unprintableMargins(queue, layout);
+        } catch (const PrintException&) {
+            m_margins = {}; // a queue that has gone shows no printable area; printing will say why
+        }
+        m_marginsKey = key;
     }
+    return m_margins;
 #else
     Q_UNUSED(settings);
     return {};

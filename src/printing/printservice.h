@@ -119,6 +119,9 @@ private:
     QStringList m_keptOptions;
     QString m_lastJobQueue;
     int m_lastJobId = 0;
+    // The last answer of unprintableMargins() and the queue, media and orientation it is for.
+    mutable QString m_marginsKey;
+    mutable QMarginsF m_margins;
 };
 
 } // namespace Lumetra
