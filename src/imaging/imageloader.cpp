@@ -150,7 +150,7 @@ PrintableImage ImageLoader::load(const QString& path, int page) const
     return loadQtImage(path);
 }
 
-LoadedTargetSet ImageLoader::loadSet(const QStringList& paths) const
+LoadedTargetSet ImageLoader::loadSet(const QStringList& paths, const ReadingReport& reading) const
 {
     const QStringList ordered = naturallyOrderedPaths(paths);
     if (ordered.isEmpty())
@@ -175,6 +175,8 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths) const
     }
     for (qsizetype i = 0; i < result.set.pages.size(); ++i) {
         TargetPage& page = result.set.pages[i];
+        if (reading)
+            reading(page.name(), int(i) + 1, int(result.set.pages.size()));
         try {
             PrintableImage image = load(page.facts.filePath, page.pageIndex);
             if (result.set.pages.size() == 1)

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <functional>
+
 namespace Lumetra {
 
 // The most pixels a target may have on either reader path. A2 at 720 dpi is
@@ -49,7 +51,10 @@ public:
     // decoded and checked one at a time, never two at once; only the first page's pixels are
     // kept. One refused page refuses the set, and when the set has more than one page the
     // message names it.
-    LoadedTargetSet loadSet(const QStringList& paths) const;
+    // `reading`, when set, is called before each page is decoded with its name, its place (from 1)
+    // and the number of pages; it may be called from whatever thread runs the load.
+    using ReadingReport = std::function<void(const QString& name, int page, int pages)>;
+    LoadedTargetSet loadSet(const QStringList& paths, const ReadingReport& reading = {}) const;
     // One page of a loaded set decoded again, refused when the file no longer holds what was
     // loaded: the layout was chosen for that.
     PrintableImage loadPage(const TargetPage& page) const;

@@ -76,6 +76,11 @@ struct PrintableImage
     QString colorModel = QStringLiteral("Unknown");
     bool hasIccProfile = false;
     QString iccProfileDescription;
+    // True when the file states no usable resolution and kFallbackDpi stands in for it.
+    bool resolutionAssumed = false;
+    // Channels the file holds beyond its colour model and alpha (spot colours, unspecified extra
+    // samples), which are not printed.
+    int ignoredChannels = 0;
     QImage image;
 
     SizeD printSizeInches() const;

@@ -17,7 +17,7 @@ const auto sizeF = [](SizeD size) { return QSizeF(size.width, size.height); };
 
 PrintableImage imageOf(quint32 w, quint32 h, double dpiX, double dpiY)
 {
-    return {QString(), QString(), w, h, dpiX, dpiY, QString(), false, QString(), QImage()};
+    return {QString(), QString(), w, h, dpiX, dpiY, QString(), false, QString(), false, 0, QImage()};
 }
 
 } // namespace

@@ -23,7 +23,7 @@ PrintableImage quartered(double dpi = 50)
     const QRgb c[] = {kRed, kGreen, kBlue, kYellow};
     const QImage pixels =
         QImage(reinterpret_cast<const uchar*>(c), 2, 2, QImage::Format_RGB32).scaled(200, 300);
-    return {"/t/a.tif", {}, 200, 300, dpi, dpi, {}, false, {}, pixels};
+    return {"/t/a.tif", {}, 200, 300, dpi, dpi, {}, false, {}, false, 0, pixels};
 }
 
 struct Preview : PreviewWidget
