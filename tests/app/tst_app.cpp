@@ -298,11 +298,12 @@ private slots:
                  u"+++"_s);
         QCOMPARE(lines().first(), u"No image loaded"_s);
         QTRY_COMPARE(state(), u"sheet_1.png | DIN A3, Portrait | hidden -"_s);
-        QCOMPARE(lines().mid(1),
-                 QStringList({u"Pixels: 600 x 900"_s, u"DPI: 100.00 x 100.00"_s,
-                              u"Print size: 6.00 x 9.00 in / 152.4 x 228.6 mm"_s, u"Color model: RGB"_s,
-                              u"ICC Profile: none"_s, u"Pages in set: 3"_s,
-                              u"Resolution differs from page 1: sheet_2.PNG"_s}));
+        QCOMPARE(
+            lines().mid(1),
+            QStringList({u"Pixels: 600 x 900"_s, u"DPI: 100.00 x 100.00"_s,
+                         u"Print size: 6.00\u00a0x\u00a09.00\u00a0in / 152.4\u00a0x\u00a0228.6\u00a0mm"_s,
+                         u"Color model: RGB"_s, u"ICC Profile: none"_s, u"Pages in set: 3"_s,
+                         u"Resolution differs from page 1: sheet_2.PNG"_s}));
         QCOMPARE(navigation(), u"Page 1 of 3 ->"_s);
         QTest::keyClick(named("preview"), Qt::Key_PageDown);
         QCOMPARE(navigation(), u"Page 2 of 3 <>"_s);
@@ -310,6 +311,22 @@ private slots:
         trigger("nextPageAction"); // nothing beyond the last page
         QCOMPARE(navigation(), u"Page 3 of 3 <-"_s);
         QCOMPARE(state(), u"sheet_10.png | DIN A3, Portrait | hidden -"_s);
+    }
+
+    // A resolution the file does not state shows as assumed, and so does the print size that follows from it.
+    void assumedResolution()
+    {
+        QFile file(png(u"unstated.png"_s, 72, 144, 300));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray data = file.readAll();
+        data.remove(data.indexOf("pHYs") - 4, 21); // its length, type, 9 bytes and checksum
+        QVERIFY(file.resize(0) && file.write(data) == data.size());
+        file.close();
+        load(file.fileName());
+        QCOMPARE(lines().mid(2, 2),
+                 QStringList({u"DPI: 72.00 x 72.00 (not stated in the file)"_s,
+                              u"Print size: 1.00\u00a0x\u00a02.00\u00a0in / 25.4\u00a0x\u00a050.8\u00a0mm "
+                              "(at the assumed resolution)"_s}));
     }
 
     // On a laptop's screen (ctest's) and a dark palette: the window fits, an error shows, the text reads.
