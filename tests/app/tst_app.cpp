@@ -1,6 +1,8 @@
 #include "appidentity.h"
 #include "fixtures.h"
 #include "mainwindow.h"
+#include "papergeometry.h"
+#include "previewpainting.h"
 #include "privatecups.h"
 
 #include <QtPrintSupport>
@@ -327,6 +329,32 @@ private slots:
                  QStringList({u"DPI: 72.00 x 72.00 (not stated in the file)"_s,
                               u"Print size: 1.00\u00a0x\u00a02.00\u00a0in / 25.4\u00a0x\u00a050.8\u00a0mm "
                               "(at the assumed resolution)"_s}));
+    }
+
+    // At the smallest window, on every sheet either way up, each line of the empty sheet's hint is drawn
+    // whole: its text within its box, the box on the card, clear of the icon and of the other line.
+    void emptySheetHintFits()
+    {
+        w->resize(1, 1);
+        QApplication::processEvents();
+        QWidget* preview = named("preview");
+        QVERIFY(preview->width() < 400 && preview->height() < 400); // as small as the window lets it be
+        for (const PaperPreset& preset : allPaperPresets()) {
+            for (const PrintOrientation orientation :
+                 {PrintOrientation::Portrait, PrintOrientation::Landscape}) {
+                const QRectF sheet =
+                    previewSheetRect(preview->size(), preset.sizeInches(orientation), 1.0, {});
+                const PlaceholderLayout hint = placeholderLayout(sheet, preview->font(), preview);
+                for (const auto& [text, font, box] : {std::tuple{hint.title, hint.titleFont, hint.titleBox},
+                                                      {hint.hint, hint.hintFont, hint.hintBox}}) {
+                    const QRectF drawn =
+                        QFontMetricsF(font, preview).boundingRect(box, kPlaceholderTextFlags, text);
+                    QVERIFY2(box.contains(drawn) && hint.card.contains(box) && !box.intersects(hint.iconBox),
+                             qPrintable(preset.name + u", "_s + text));
+                }
+                QVERIFY(!hint.titleBox.intersects(hint.hintBox));
+            }
+        }
     }
 
     // On a laptop's screen (ctest's) and a dark palette: the window fits, an error shows, the text reads.
