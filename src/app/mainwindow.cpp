@@ -5,6 +5,7 @@
 #include "previewwidget.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -13,10 +14,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSizePolicy>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWindow>
@@ -35,6 +39,19 @@ QList<QKeySequence> withBareKeys(QList<QKeySequence> standard, std::initializer_
         standard << QKeySequence(key);
     return standard;
 }
+
+// The application's style with Alt alone moving to the menu bar, which not every style offers.
+class MenuBarStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        return hint == SH_MenuBar_AltKeyNavigation ? 1
+                                                   : QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 } // namespace
 
@@ -59,46 +76,48 @@ void MainWindow::buildUi()
     setWindowTitle(tr("Lumetra"));
     setAcceptDrops(true);
 
-    m_loadAction = new QAction(tr("Load"), this);
+    m_loadAction = new QAction(tr("&Load"), this);
     m_loadAction->setObjectName(QStringLiteral("loadAction"));
     m_loadAction->setShortcut(QKeySequence::Open);
     addAction(m_loadAction);
     connect(m_loadAction, &QAction::triggered, this, [this] { openImage(); });
 
-    m_printAction = new QAction(tr("Print"), this);
+    m_printAction = new QAction(tr("&Print"), this);
     m_printAction->setObjectName(QStringLiteral("printAction"));
     m_printAction->setShortcut(QKeySequence::Print);
     addAction(m_printAction);
     connect(m_printAction, &QAction::triggered, this, [this] { printImage(); });
 
     m_aboutAction =
-        new QAction(QIcon(QStringLiteral(":/branding/quorvane-logo.png")), tr("About Lumetra"), this);
+        new QAction(QIcon(QStringLiteral(":/branding/quorvane-logo.png")), tr("&About Lumetra"), this);
     m_aboutAction->setObjectName(QStringLiteral("aboutAction"));
     m_aboutAction->setMenuRole(QAction::AboutRole);
     connect(m_aboutAction, &QAction::triggered, this, [this] { showAboutDialog(); });
 
     // The preview is created further down; the zoom actions reach it when they fire.
-    m_zoomInAction = new QAction(tr("Zoom In"), this);
+    m_zoomInAction = new QAction(tr("Zoom &In"), this);
     m_zoomInAction->setObjectName(QStringLiteral("zoomInAction"));
-    m_zoomInAction->setShortcuts(
-        withBareKeys(QKeySequence::keyBindings(QKeySequence::ZoomIn), {Qt::Key_Plus, Qt::Key_Equal}));
+    // Ctrl+= as well: most keyboards need Shift for the plus of Ctrl++.
+    m_zoomInAction->setShortcuts(withBareKeys(QKeySequence::keyBindings(QKeySequence::ZoomIn) +
+                                                  QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+                                              {Qt::Key_Plus, Qt::Key_Equal}));
     addAction(m_zoomInAction);
     connect(m_zoomInAction, &QAction::triggered, this, [this] { m_preview->zoomIn(); });
 
-    m_zoomOutAction = new QAction(tr("Zoom Out"), this);
+    m_zoomOutAction = new QAction(tr("Zoom &Out"), this);
     m_zoomOutAction->setObjectName(QStringLiteral("zoomOutAction"));
     m_zoomOutAction->setShortcuts(
         withBareKeys(QKeySequence::keyBindings(QKeySequence::ZoomOut), {Qt::Key_Minus}));
     addAction(m_zoomOutAction);
     connect(m_zoomOutAction, &QAction::triggered, this, [this] { m_preview->zoomOut(); });
 
-    m_fitAction = new QAction(tr("Fit to Screen"), this);
+    m_fitAction = new QAction(tr("&Fit to Screen"), this);
     m_fitAction->setObjectName(QStringLiteral("fitAction"));
     m_fitAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_0), QKeySequence(Qt::Key_0)});
     addAction(m_fitAction);
     connect(m_fitAction, &QAction::triggered, this, [this] { m_preview->resetZoomToFit(); });
 
-    m_quitAction = new QAction(tr("Quit"), this);
+    m_quitAction = new QAction(tr("&Quit"), this);
     m_quitAction->setObjectName(QStringLiteral("quitAction"));
     m_quitAction->setShortcut(QKeySequence::Quit);
     m_quitAction->setMenuRole(QAction::QuitRole);
@@ -153,10 +172,10 @@ void MainWindow::buildUi()
 
 void MainWindow::buildMenus()
 {
-    QMenu* fileMenu = menuBar()->addMenu(tr("File"));
+    QMenu* fileMenu = menuBar()->addMenu(tr("&File"));
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
     fileMenu->addAction(m_loadAction);
-    m_recentMenu = fileMenu->addMenu(tr("Open Recent"));
+    m_recentMenu = fileMenu->addMenu(tr("Open &Recent"));
     m_recentMenu->setObjectName(QStringLiteral("recentMenu"));
     m_recentMenu->setToolTipsVisible(true);
     // A file may have gone away since the menu was filled.
@@ -166,7 +185,7 @@ void MainWindow::buildMenus()
     fileMenu->addSeparator();
     fileMenu->addAction(m_quitAction);
 
-    QMenu* viewMenu = menuBar()->addMenu(tr("View"));
+    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
     viewMenu->setObjectName(QStringLiteral("viewMenu"));
     viewMenu->addAction(m_zoomInAction);
     viewMenu->addAction(m_zoomOutAction);
@@ -175,9 +194,19 @@ void MainWindow::buildMenus()
     viewMenu->addAction(m_previousPageAction);
     viewMenu->addAction(m_nextPageAction);
 
-    QMenu* helpMenu = menuBar()->addMenu(tr("Help"));
+    QMenu* helpMenu = menuBar()->addMenu(tr("&Help"));
     helpMenu->setObjectName(QStringLiteral("helpMenu"));
     helpMenu->addAction(m_aboutAction);
+
+    if (!menuBar()->isNativeMenuBar()) {
+        // As elsewhere on the desktop: F10 opens the first menu, Alt alone moves to the menu bar.
+        auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+        connect(menuKey, &QShortcut::activated, this,
+                [this, fileMenu] { menuBar()->setActiveAction(fileMenu->menuAction()); });
+        auto* style = new MenuBarStyle(QStyleFactory::create(QApplication::style()->name()));
+        style->setParent(menuBar());
+        menuBar()->setStyle(style);
+    }
 }
 
 void MainWindow::buildToolBar()
@@ -208,7 +237,7 @@ void MainWindow::buildToolBar()
     toolBar->addAction(m_nextPageAction);
     // Icon-only buttons say what they do to screen readers.
     for (QAction* action : {m_loadAction, m_printAction, m_fitAction, m_previousPageAction, m_nextPageAction})
-        toolBar->widgetForAction(action)->setAccessibleName(action->text());
+        toolBar->widgetForAction(action)->setAccessibleName(action->iconText()); // without the mnemonic
 }
 
 // The specified size where the screen has room for it, never more than the
@@ -260,7 +289,7 @@ void MainWindow::updateRecentMenu()
         connect(action, &QAction::triggered, this, [this, path] { openTargets({path}); });
     }
     m_recentMenu->addSeparator();
-    QAction* clear = m_recentMenu->addAction(tr("Clear Menu"));
+    QAction* clear = m_recentMenu->addAction(tr("&Clear Menu"));
     clear->setObjectName(QStringLiteral("clearRecentAction"));
     connect(clear, &QAction::triggered, this, [this] {
         clearRecentTargets();

@@ -14,13 +14,13 @@ namespace Lumetra {
 
 void MainWindow::buildPageActions()
 {
-    m_previousPageAction = new QAction(tr("Previous Page"), this);
+    m_previousPageAction = new QAction(tr("&Previous Page"), this);
     m_previousPageAction->setObjectName(QStringLiteral("previousPageAction"));
     m_previousPageAction->setShortcut(QKeySequence(Qt::Key_PageUp));
     addAction(m_previousPageAction);
     connect(m_previousPageAction, &QAction::triggered, this, [this] { showPage(m_pageShown - 1); });
 
-    m_nextPageAction = new QAction(tr("Next Page"), this);
+    m_nextPageAction = new QAction(tr("&Next Page"), this);
     m_nextPageAction->setObjectName(QStringLiteral("nextPageAction"));
     m_nextPageAction->setShortcut(QKeySequence(Qt::Key_PageDown));
     addAction(m_nextPageAction);

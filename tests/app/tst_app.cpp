@@ -395,6 +395,34 @@ private slots:
         QVERIFY(menu->actions().size() == 2 && !menu->isEnabled()); // the separator and Clear Menu
     }
 
+    // Alt and a menu's letter, or F10, open a menu; every item of a menu has a letter of its own; Ctrl+=
+    // zooms in.
+    void keyboard()
+    {
+        load(png(u"zoom.png"_s, 60, 90, 300));
+        QTest::keyClick(w.get(), Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(named<QLabel>("zoomLabel")->text(), u"120%"_s);
+        for (QWidget* menu :
+             {named("fileMenu"), named("viewMenu"), named("helpMenu"), (QWidget*)w->menuBar()}) {
+            QStringList letters;
+            for (QAction* action : menu->actions())
+                if (!action->isSeparator())
+                    letters << QKeySequence::mnemonic(action->text()).toString();
+            QVERIFY2(!letters.contains(QString()) &&
+                         QSet<QString>(letters.begin(), letters.end()).size() == letters.size(),
+                     qPrintable(letters.join(u' ')));
+        }
+        for (const auto& [key, modifiers, menu] : {std::tuple{Qt::Key_F, Qt::AltModifier, "fileMenu"},
+                                                   {Qt::Key_V, Qt::AltModifier, "viewMenu"},
+                                                   {Qt::Key_H, Qt::AltModifier, "helpMenu"},
+                                                   {Qt::Key_F10, Qt::NoModifier, "fileMenu"}}) {
+            QTest::keyClick(w.get(), key, modifiers);
+            QTRY_VERIFY2(named<QMenu>(menu)->isVisible(), menu);
+            QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+            QTest::keyClick(w->menuBar(), Qt::Key_Escape); // leaves the menu bar
+        }
+    }
+
     void aboutLink()
     {
         const Step click = [](QWidget* about) {
