@@ -25,12 +25,15 @@ void MainWindow::openImage()
     QStringList patterns;
     for (const QString& suffix : ImageLoader::suffixes())
         patterns << QStringLiteral("*.") + suffix;
-    const QStringList recent = recentTargets();
-    const QString folder = recent.isEmpty() ? QString() : QFileInfo(recent.constFirst()).absolutePath();
     // Several files selected together are the sheets of one target.
-    const QStringList paths = QFileDialog::getOpenFileNames(
-        this, tr("Load target image"), folder, tr("Target images (%1)").arg(patterns.join(QLatin1Char(' '))));
-    openTargets(paths);
+    QFileDialog dialog(this, tr("Load target image"), browsedFolder(),
+                       tr("Target images (%1)").arg(patterns.join(QLatin1Char(' '))));
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    const bool chosen = dialog.exec() == QDialog::Accepted;
+    // Where the user went is where they will look next time, whether or not they chose a file there.
+    rememberBrowsedFolder(dialog.directory().absolutePath());
+    if (chosen)
+        openTargets(dialog.selectedFiles());
 }
 
 void MainWindow::loadCommandLine(const QStringList& arguments)
@@ -100,8 +103,11 @@ void MainWindow::openTargets(const QStringList& paths)
         m_set = std::move(loaded.set);
         m_pageShown = 0;
         m_image = std::move(loaded.firstPage);
-        for (const QString& path : paths)
-            rememberTarget(path);
+        QStringList files; // in the set's order, each once; a file's pages follow each other
+        for (const TargetPage& page : m_set.pages)
+            if (files.isEmpty() || files.constLast() != page.facts.filePath)
+                files << page.facts.filePath;
+        rememberTargets(files);
         updateRecentMenu();
         clearError();
         updateControls();

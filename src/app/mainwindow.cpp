@@ -280,13 +280,21 @@ void MainWindow::changeEvent(QEvent* event)
 void MainWindow::updateRecentMenu()
 {
     m_recentMenu->clear();
-    const QStringList recent = recentTargets();
-    for (const QString& path : recent) {
-        QString name = QFileInfo(path).fileName();
+    const QList<QStringList> recent = recentTargets();
+    for (const QStringList& paths : recent) {
+        QString name = QFileInfo(paths.constFirst()).fileName();
+        if (paths.size() > 1)
+            name = tr("%1 and %n more", nullptr, int(paths.size()) - 1).arg(name);
         QAction* action = m_recentMenu->addAction(name.replace(QLatin1Char('&'), QStringLiteral("&&")));
-        action->setToolTip(QDir::toNativeSeparators(path));
-        action->setEnabled(QFileInfo::exists(path));
-        connect(action, &QAction::triggered, this, [this, path] { openTargets({path}); });
+        QStringList shown;
+        bool present = true; // a set with a page gone cannot load
+        for (const QString& path : paths) {
+            shown << QDir::toNativeSeparators(path);
+            present = present && QFileInfo::exists(path);
+        }
+        action->setToolTip(shown.join(QLatin1Char('\n')));
+        action->setEnabled(present);
+        connect(action, &QAction::triggered, this, [this, paths] { openTargets(paths); });
     }
     m_recentMenu->addSeparator();
     QAction* clear = m_recentMenu->addAction(tr("&Clear Menu"));

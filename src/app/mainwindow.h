@@ -75,9 +75,11 @@ private:
     void savePrintQueue();
     static QByteArray storedWindowGeometry();
     static void storeWindowGeometry(const QByteArray& geometry);
-    static QStringList recentTargets();
-    static void rememberTarget(const QString& path);
+    static QList<QStringList> recentTargets();
+    static void rememberTargets(const QStringList& paths);
     static void clearRecentTargets();
+    static QString browsedFolder();
+    static void rememberBrowsedFolder(const QString& folder);
     // loadflow.cpp
     void openImage();
     bool confirmProfileLoad(const TargetSet& set);

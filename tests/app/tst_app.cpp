@@ -384,13 +384,17 @@ private slots:
     {
         for (int i = 0; i < 11; ++i)
             load(png(u"recent-%1&.png"_s.arg(i), 60, 90, 300));
-        load(m_files.filePath(u"recent-9&.png"_s)); // again: moves to the top
-        restart();                                  // the list is kept
+        load({png(u"set_2.png"_s, 60, 90, 300), png(u"set_1.png"_s, 60, 90, 300)}); // one entry
+        load(m_files.filePath(u"recent-9&.png"_s));                                 // again: moves to the top
+        restart();                                                                  // the list is kept
         QMenu* menu = named<QMenu>("recentMenu");
         QCOMPARE(menu->actions().size(), 12); // ten targets, a separator and Clear Menu
-        QCOMPARE(menu->actions().at(9)->text(), u"recent-1&&.png"_s);
+        QCOMPARE(menu->actions().at(9)->text(), u"recent-2&&.png"_s);
+        QCOMPARE(menu->actions().at(1)->text(), u"set_1.png and 1 more"_s);
         menu->actions().at(0)->trigger();
         QCOMPARE(lines().first(), u"recent-9&.png"_s);
+        menu->actions().at(1)->trigger();
+        QCOMPARE(lines().first() + u", "_s + named<QLabel>("pageLabel")->text(), u"set_1.png, Page 1 of 2"_s);
         trigger("clearRecentAction");
         QVERIFY(menu->actions().size() == 2 && !menu->isEnabled()); // the separator and Clear Menu
     }
