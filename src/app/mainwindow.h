@@ -92,6 +92,7 @@ private:
     // printflow.cpp
     void printImage();
     bool confirmPrintCrop(const TargetSet& set);
+    static QString overhang(SizeD image, SizeD paper);
     // pageflow.cpp
     void buildPageActions();
     void showPage(int index);

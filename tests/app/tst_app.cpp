@@ -226,9 +226,11 @@ private slots:
     {
         load(png(u"crop.png"_s, 2480, 3508, 300));
         paper()->setCurrentIndex(0);
-        const QString warning = u"Image will be cropped | The image is larger than the selected paper at its "
-                                "embedded print size. | Image: 8.27 x 11.69 in\nPaper: 8.27 x 11.69 in\n\n"
-                                "Continue printing, or cancel and choose a larger paper size."_s;
+        const QString warning =
+            u"Image will be cropped | The image is larger than the selected paper at its "
+            "embedded print size. | Image: 8.2667 x 11.6934 in\nPaper: 8.2677 x 11.6929 in\n"
+            "The image is 0.01 mm taller than the sheet.\n\n"
+            "Continue printing, or cancel and choose a larger paper size."_s;
         QCOMPARE(answered({escape}, [this] { trigger("printAction"); }), QStringList(warning));
         const Step unwritable = [](QWidget* dialog) { // a file it cannot write, behind its back
             qobject_cast<QPrintDialog*>(dialog)->printer()->setOutputFileName(u"/no/such/folder.pdf"_s);
