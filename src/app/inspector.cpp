@@ -186,9 +186,9 @@ void MainWindow::updateControls()
     if (paperIndex >= 0)
         m_paperCombo->setCurrentIndex(paperIndex);
     m_orientationCombo->setCurrentIndex(m_settings.orientation == PrintOrientation::Landscape ? 1 : 0);
-    m_printAction->setEnabled(m_image.has_value());
     selectAlignment(m_settings.alignment);
     m_updatingControls = false;
+    updateCommands();
 }
 
 void MainWindow::updatePreview()

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "backgroundload.h"
 #include "fileopenrouter.h"
 #include "papergeometry.h"
 #include "previewwidget.h"
@@ -14,16 +15,20 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QProxyStyle>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QSizePolicy>
+#include <QStatusBar>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWindow>
+
+#include <utility>
 
 namespace Lumetra {
 
@@ -165,6 +170,23 @@ void MainWindow::buildUi()
     layout->addWidget(m_inspectorScroll, 0);
 
     setCentralWidget(central);
+
+    // Present from the start, so that the first message does not push the preview up.
+    m_loadProgress = new QProgressBar;
+    m_loadProgress->setObjectName(QStringLiteral("loadProgress"));
+    m_loadProgress->setTextVisible(false);
+    m_loadProgress->setMaximumWidth(160);
+    statusBar()->addPermanentWidget(m_loadProgress);
+    statusBar()->setMinimumHeight(statusBar()->sizeHint().height());
+    m_loadProgress->hide();
+
+    m_backgroundLoad = new BackgroundLoad(this);
+    connect(m_backgroundLoad, &BackgroundLoad::reading, this, &MainWindow::showReading);
+    connect(m_backgroundLoad, &BackgroundLoad::loaded, this,
+            [this](const LoadedTargetSet& targets) { takeLoadedTargets(targets, {}); });
+    connect(m_backgroundLoad, &BackgroundLoad::failed, this,
+            [this](const QString& message) { takeLoadedTargets(std::nullopt, message); });
+
     selectAlignment(m_settings.alignment);
     applyPaletteColours();
     placeWindow();
@@ -303,7 +325,26 @@ void MainWindow::updateRecentMenu()
         clearRecentTargets();
         updateRecentMenu();
     });
-    m_recentMenu->setEnabled(!recent.isEmpty());
+    updateCommands();
+}
+
+// While a target loads or prints, nothing may start another load or print, nor change the page.
+void MainWindow::setBusy(bool busy)
+{
+    m_busy = busy;
+    updateCommands();
+    if (!busy && !m_waitingTargets.isEmpty())
+        openTargets(std::exchange(m_waitingTargets, {}));
+}
+
+void MainWindow::updateCommands()
+{
+    const auto pages = int(m_set.pages.size());
+    m_loadAction->setEnabled(!m_busy);
+    m_printAction->setEnabled(!m_busy && m_image.has_value());
+    m_recentMenu->setEnabled(!m_busy && m_recentMenu->actions().size() > 2); // not only Clear Menu
+    m_previousPageAction->setEnabled(!m_busy && pages > 1 && m_pageShown > 0);
+    m_nextPageAction->setEnabled(!m_busy && pages > 1 && m_pageShown < pages - 1);
 }
 
 } // namespace Lumetra

@@ -19,11 +19,13 @@ class QDropEvent;
 class QLabel;
 class QMenu;
 class QMimeData;
+class QProgressBar;
 class QScrollArea;
 class QToolButton;
 
 namespace Lumetra {
 
+class BackgroundLoad;
 class MainWindowProbe; // tests reach private operations through it
 class PreviewWidget;
 
@@ -61,6 +63,8 @@ private:
     void buildToolBar();
     void placeWindow();
     void updateRecentMenu();
+    void setBusy(bool busy);
+    void updateCommands();
     // inspector.cpp
     QWidget* buildInspector();
     void updateControls();
@@ -82,6 +86,8 @@ private:
     static void rememberBrowsedFolder(const QString& folder);
     // loadflow.cpp
     void openImage();
+    void showReading(const QString& name, int page, int pages);
+    void takeLoadedTargets(const std::optional<LoadedTargetSet>& loaded, const QString& problem);
     bool confirmProfileLoad(const TargetSet& set);
     void applyAutoSettings(const TargetSet& set);
     void showError(const QString& title, const QString& message);
@@ -110,6 +116,11 @@ private:
     int m_pageShown = 0;
     std::optional<PrintOrientation> m_autoOrientation;
     bool m_updatingControls = false;
+    // A load or a print runs; see setBusy.
+    bool m_busy = false;
+    // Targets that arrived while busy, opened once the window is idle again.
+    QStringList m_waitingTargets;
+    BackgroundLoad* m_backgroundLoad = nullptr;
 
     QAction* m_printAction = nullptr;
     QAction* m_loadAction = nullptr;
@@ -125,6 +136,7 @@ private:
     QScrollArea* m_inspectorScroll = nullptr;
     PreviewWidget* m_preview = nullptr;
     QLabel* m_zoomLabel = nullptr;
+    QProgressBar* m_loadProgress = nullptr;
     QComboBox* m_paperCombo = nullptr;
     QComboBox* m_orientationCombo = nullptr;
     QLabel* m_imageNameLabel = nullptr;

@@ -98,9 +98,8 @@ bool MainWindow::printSet()
 void MainWindow::updatePageNavigation()
 {
     const auto count = int(m_set.pages.size());
-    m_previousPageAction->setEnabled(count > 1 && m_pageShown > 0);
-    m_nextPageAction->setEnabled(count > 1 && m_pageShown < count - 1);
     m_pageLabel->setText(count > 1 ? tr("Page %1 of %2").arg(m_pageShown + 1).arg(count) : QString());
+    updateCommands();
 }
 
 } // namespace Lumetra

@@ -1,4 +1,5 @@
 #include "appidentity.h"
+#include "backgroundload.h"
 #include "fixtures.h"
 #include "mainwindow.h"
 #include "papergeometry.h"
@@ -98,7 +99,9 @@ private:
     QLabel* error() { return named<QLabel>("errorLabel"); }
     QToolButton* alignment(int i) { return w->findChild<QToolButton*>(u"alignmentButton%1"_s.arg(i)); }
     void trigger(const char* action) { named<QAction>(action)->trigger(); }
-    void load(const QString& path) { w->loadCommandLine({path}); }
+    void load(const QStringList& paths) { w->loadCommandLine(paths), idle(); }
+    void load(const QString& path) { load(QStringList(path)); }
+    void idle() { QTRY_VERIFY_WITH_TIMEOUT(named<QAction>("loadAction")->isEnabled(), 20000); } // load's end
     QStringList lines() // name, pixels, DPI, print size, colour model, profile, and a set's page lines
     {
         QStringList lines;
@@ -203,7 +206,7 @@ private slots:
     {
         const QString good = png(u"good.png"_s, 1200, 800, 100);
         load(good);
-        w->loadCommandLine({good, u"a<b>&.png"_s}); // a set is refused as a whole, naming the page
+        load({good, u"a<b>&.png"_s}); // a set is refused as a whole, naming the page
         const QString failed = u"good.png | DIN A3, Landscape | <b>Could not load target image</b><br>"
                                "a&lt;b&gt;&amp;.png: The file could not be read as an image."_s;
         QCOMPARE(state(), failed);
@@ -221,25 +224,39 @@ private slots:
         QCOMPARE(lines().at(5), u"ICC Profile: <b>Wide</b> & bright (Ignored)"_s);
     }
 
-    // Cancelled, nothing is printed; continued, the print dialog comes up, and a failed print is shown.
-    void cropWarningAndFailedPrint()
+    // Cancelled, nothing is printed; continued, the print dialog comes up; the status bar says what came of
+    // it until an error or another target replaces it.
+    void cropWarningAndPrintOutcome()
     {
-        load(png(u"crop.png"_s, 2480, 3508, 300));
+        const QString crop = png(u"crop.png"_s, 2480, 3508, 300), pdf = m_files.filePath(u"crop.pdf"_s);
+        load(crop);
         paper()->setCurrentIndex(0);
         const QString warning =
             u"Image will be cropped | The image is larger than the selected paper at its "
             "embedded print size. | Image: 8.2667 x 11.6934 in\nPaper: 8.2677 x 11.6929 in\n"
             "The image is 0.01 mm taller than the sheet.\n\n"
             "Continue printing, or cancel and choose a larger paper size."_s;
-        QCOMPARE(answered({escape}, [this] { trigger("printAction"); }), QStringList(warning));
-        const Step unwritable = [](QWidget* dialog) { // a file it cannot write, behind its back
-            qobject_cast<QPrintDialog*>(dialog)->printer()->setOutputFileName(u"/no/such/folder.pdf"_s);
-            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+        const auto toFile = [](const QString& file) -> Step {
+            return [file](QWidget* dialog) {
+                qobject_cast<QPrintDialog*>(dialog)->printer()->setOutputFileName(file);
+                static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+            };
         };
-        QCOMPARE(answered({enter, unwritable}, [this] { trigger("printAction"); }),
-                 QStringList({warning, u"print dialog"_s}));
-        QCOMPARE(state(), u"crop.png | DIN A4, Portrait | <b>Could not print target image</b><br>"
-                          "The printer could not be opened."_s);
+        const QString failed = u"crop.png | DIN A4, Portrait | <b>Could not print target image</b><br>"
+                               "The printer could not be opened."_s;
+        for (const auto& [steps, status, shown] :
+             {std::tuple{QList<Step>{escape}, u"Printing cancelled."_s,
+                         u"crop.png | DIN A4, Portrait | hidden -"_s},
+              {{enter, toFile(u"/no/such/folder.pdf"_s)}, QString(), failed}, // a file it cannot write
+              {{enter, toFile(pdf)}, u"Saved to "_s + pdf, failed}}) {        // an earlier error stays
+            QCOMPARE(answered(steps, [this] { trigger("printAction"); }),
+                     QStringList({warning, u"print dialog"_s}).mid(0, steps.size()));
+            QCOMPARE(w->statusBar()->currentMessage(), status);
+            QCOMPARE(state(), shown);
+        }
+        QVERIFY(QFileInfo(pdf).size() > 0);
+        load(crop);
+        QCOMPARE(w->statusBar()->currentMessage(), QString());
     }
 
     // An image, a set as one job, and pages 2 to 3 of it: a Letter sheet a page, its pixels at its dpi.
@@ -273,7 +290,7 @@ private slots:
         paper()->setCurrentText(u"Letter"_s);
         load(paths[0]);
         print(enter, {0});
-        w->loadCommandLine(paths);
+        load(paths);
         print(enter, {0, 1, 2});
         const Step range = [](QWidget* dialog) {
             dialog->findChild<QRadioButton*>(u"printRange"_s)->setChecked(true);
@@ -331,6 +348,42 @@ private slots:
                  QStringList({u"DPI: 72.00 x 72.00 (not stated in the file)"_s,
                               u"Print size: 1.00\u00a0x\u00a02.00\u00a0in / 25.4\u00a0x\u00a050.8\u00a0mm "
                               "(at the assumed resolution)"_s}));
+    }
+
+    // While a set is read, the window handles each page's report as it comes, the worker waiting on it
+    // mid-load, and shows it; Load, Print, Open Recent and the page steps stay off until the set is in.
+    void loadKeepsWindowLive()
+    {
+        const QStringList paths = {png(u"live_1.png"_s, 60, 90, 100), png(u"live_2.png"_s, 60, 90, 100),
+                                   png(u"live_3.png"_s, 60, 90, 100)};
+        const auto commands = [this] {
+            QStringList on;
+            for (const char* name : {"loadAction", "printAction", "previousPageAction", "nextPageAction"})
+                if (named<QAction>(name)->isEnabled())
+                    on << QLatin1String(name);
+            return on.join(u' ') + (named<QMenu>("recentMenu")->isEnabled() ? u" recentMenu"_s : QString());
+        };
+        load(paths); // everything but Previous Page is on
+        QStringList seen;
+        QSemaphore handled;
+        // On the worker before each page: the window must take the report in while the worker waits on it.
+        const auto report = [&] {
+            QMetaObject::invokeMethod(
+                this,
+                [&] {
+                    seen << w->statusBar()->currentMessage() + u" |"_s + commands();
+                    handled.release();
+                },
+                Qt::QueuedConnection);
+            if (!handled.tryAcquire(1, 10000))
+                seen << u"the window took no events"_s;
+        };
+        connect(w->findChild<BackgroundLoad*>(), &BackgroundLoad::reading, this, report,
+                Qt::DirectConnection);
+        load(paths);
+        QCOMPARE(seen, QStringList({u"Reading live_1.png, 1 of 3… |"_s, u"Reading live_2.png, 2 of 3… |"_s,
+                                    u"Reading live_3.png, 3 of 3… |"_s}));
+        QCOMPARE(commands(), u"loadAction printAction nextPageAction recentMenu"_s);
     }
 
     // At the smallest window, on every sheet either way up, each line of the empty sheet's hint is drawn
@@ -393,9 +446,9 @@ private slots:
         QCOMPARE(menu->actions().size(), 12); // ten targets, a separator and Clear Menu
         QCOMPARE(menu->actions().at(9)->text(), u"recent-2&&.png"_s);
         QCOMPARE(menu->actions().at(1)->text(), u"set_1.png and 1 more"_s);
-        menu->actions().at(0)->trigger();
+        menu->actions().at(0)->trigger(), idle();
         QCOMPARE(lines().first(), u"recent-9&.png"_s);
-        menu->actions().at(1)->trigger();
+        menu->actions().at(1)->trigger(), idle();
         QCOMPARE(lines().first() + u", "_s + named<QLabel>("pageLabel")->text(), u"set_1.png, Page 1 of 2"_s);
         trigger("clearRecentAction");
         QVERIFY(menu->actions().size() == 2 && !menu->isEnabled()); // the separator and Clear Menu
