@@ -155,6 +155,14 @@ QWidget* MainWindow::buildInspector()
     m_pageDifferencesLabel->hide();
     column->addWidget(imageBox);
 
+    m_errorLabel = new QLabel;
+    m_errorLabel->setObjectName(QStringLiteral("errorLabel"));
+    m_errorLabel->setWordWrap(true);
+    // Title and message are HTML-escaped before they get here (showError).
+    m_errorLabel->setTextFormat(Qt::RichText);
+    m_errorLabel->hide();
+    column->addWidget(m_errorLabel); // above the logo, where the eye is, not at the foot of the column
+
     m_logoButton = new QToolButton;
     m_logoButton->setObjectName(QStringLiteral("logoButton"));
     m_logoButton->setIcon(QIcon(QStringLiteral(":/branding/quorvane-logo.png")));
@@ -166,14 +174,6 @@ QWidget* MainWindow::buildInspector()
     m_logoButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(m_logoButton, &QToolButton::clicked, this, [this] { showAboutDialog(); });
     column->addWidget(m_logoButton);
-
-    m_errorLabel = new QLabel;
-    m_errorLabel->setObjectName(QStringLiteral("errorLabel"));
-    m_errorLabel->setWordWrap(true);
-    // Title and message are HTML-escaped before they get here (showError).
-    m_errorLabel->setTextFormat(Qt::RichText);
-    m_errorLabel->hide();
-    column->addWidget(m_errorLabel);
 
     column->addStretch(1);
     return panel;

@@ -28,6 +28,7 @@
 #include <QToolButton>
 #include <QWindow>
 
+#include <algorithm>
 #include <utility>
 
 namespace Lumetra {
@@ -262,8 +263,9 @@ void MainWindow::buildToolBar()
         toolBar->widgetForAction(action)->setAccessibleName(action->iconText()); // without the mnemonic
 }
 
-// The specified size where the screen has room for it, never more than the
-// screen's free area, then whatever size and place the user left it at.
+// The usual width, tall enough for the whole inspector column with a target loaded where the screen
+// has room for it, never more than the screen's free area; then whatever size and place the user
+// left it at.
 void MainWindow::placeWindow()
 {
     create(); // the frame the platform adds is known once the window exists
@@ -273,8 +275,13 @@ void MainWindow::placeWindow()
     if (frame.isNull())
         frame.setTop(kTitleBarAllowance);
     const auto inner = [this, frame] { return screen()->availableGeometry().marginsRemoved(frame); };
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter,
-                                    kDefaultWindowSize.boundedTo(inner().size()), inner()));
+    const int centralMargins = centralWidget()->layout()->contentsMargins().top() +
+                               centralWidget()->layout()->contentsMargins().bottom();
+    const int chrome = sizeHint().height() - centralWidget()->sizeHint().height() + centralMargins;
+    const QSize wanted(kDefaultWindowSize.width(),
+                       std::max(kDefaultWindowSize.height(), chrome + inspectorHeightWithImage()));
+    setGeometry(
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, wanted.boundedTo(inner().size()), inner()));
     const QByteArray stored = storedWindowGeometry();
     if (stored.isEmpty() || !restoreGeometry(stored))
         return;
@@ -284,6 +291,28 @@ void MainWindow::placeWindow()
     setGeometry(QRect(QPoint(qBound(area.left(), geometry().x(), area.right() + 1 - size.width()),
                              qBound(area.top(), geometry().y(), area.bottom() + 1 - size.height())),
                       size));
+}
+
+// The column's height at its width once a target is loaded: the Image box's lines filled as for a
+// target whose resolution is assumed, the longest they commonly get.
+int MainWindow::inspectorHeightWithImage()
+{
+    PrintableImage typical;
+    typical.fileName = QStringLiteral("target.tif");
+    typical.pixelWidth = 2480;
+    typical.pixelHeight = 3508;
+    typical.colorModel = QStringLiteral("RGB");
+    typical.resolutionAssumed = true;
+    const std::optional<PrintableImage> shown = std::exchange(m_image, typical);
+    updateMetadata();
+    QWidget* column = m_inspectorScroll->widget();
+    column->layout()->activate();
+    const int width = m_inspectorScroll->width();
+    const int height =
+        column->hasHeightForWidth() ? column->heightForWidth(width) : column->sizeHint().height();
+    m_image = shown;
+    updateMetadata();
+    return height;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -62,6 +62,7 @@ private:
     void buildMenus();
     void buildToolBar();
     void placeWindow();
+    int inspectorHeightWithImage();
     void updateRecentMenu();
     void setBusy(bool busy);
     void updateCommands();
