@@ -303,15 +303,20 @@ int MainWindow::inspectorHeightWithImage()
     typical.pixelHeight = 3508;
     typical.colorModel = QStringLiteral("RGB");
     typical.resolutionAssumed = true;
-    const std::optional<PrintableImage> shown = std::exchange(m_image, typical);
-    updateMetadata();
     QWidget* column = m_inspectorScroll->widget();
-    column->layout()->activate();
+    // Until the window is shown, the boxes round new texts do not ask to be measured again.
+    const auto showImage = [this, column](std::optional<PrintableImage> image) {
+        m_image = std::move(image);
+        updateMetadata();
+        for (QWidget* box : column->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            box->updateGeometry();
+    };
+    const std::optional<PrintableImage> shown = m_image;
+    showImage(typical);
     const int width = m_inspectorScroll->width();
     const int height =
         column->hasHeightForWidth() ? column->heightForWidth(width) : column->sizeHint().height();
-    m_image = shown;
-    updateMetadata();
+    showImage(shown);
     return height;
 }
 
