@@ -92,6 +92,7 @@ PrintableImage emptyResult(const QString& path)
     PrintableImage result;
     result.filePath = path;
     result.fileName = QFileInfo(path).fileName();
+    result.resolutionAssumed = true;
     return result;
 }
 

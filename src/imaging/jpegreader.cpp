@@ -270,6 +270,7 @@ PrintableImage ImageLoader::loadJpegImage(const QString& path) const
     // JFIF first, as every reader does; Exif where JFIF states nothing.
     result.dpiX = statedDpi(read.jfifX > 0 ? read.jfifX : read.exifX);
     result.dpiY = statedDpi(read.jfifY > 0 ? read.jfifY : read.exifY);
+    result.resolutionAssumed = !(read.jfifX > 0 || read.exifX > 0) || !(read.jfifY > 0 || read.exifY > 0);
     result.hasIccProfile = read.carriesProfile;
     if (read.carriesProfile)
         result.iccProfileDescription = iccProfileDescription(assembleProfile(read.iccChunks, read.iccCount));

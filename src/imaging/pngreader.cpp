@@ -182,6 +182,7 @@ bool decode(png_structp png, png_infop info, PngRead& read)
     if (png_get_pHYs(png, info, &xPerMeter, &yPerMeter, &unit) && unit == PNG_RESOLUTION_METER) {
         read.result.dpiX = statedDpi(xPerMeter / kInchesPerMeter);
         read.result.dpiY = statedDpi(yPerMeter / kInchesPerMeter);
+        read.result.resolutionAssumed = xPerMeter == 0 || yPerMeter == 0;
     }
     read.result.colorModel =
         (colorType & PNG_COLOR_MASK_COLOR) ? QStringLiteral("RGB") : QStringLiteral("Grayscale");

@@ -428,6 +428,8 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
     result.pixelHeight = height;
     result.dpiX = tiffDpi(xResolution, resolutionUnit);
     result.dpiY = tiffDpi(yResolution, resolutionUnit);
+    result.resolutionAssumed = !(xResolution > 0.0f && yResolution > 0.0f) ||
+                               (resolutionUnit != RESUNIT_INCH && resolutionUnit != RESUNIT_CENTIMETER);
     result.colorModel = format.colorModel;
     result.hasIccProfile = hasIccProfile;
     if (hasIccProfile)
