@@ -16,7 +16,8 @@ Linux)
     packages=(build-essential cmake pkg-config qt6-base-dev qt6-svg-dev libqt6svg6 libtiff-dev libpng-dev libjpeg-dev zlib1g-dev libgl-dev
               qt6-qpa-plugins libcups2-dev)
     if [ "$want_tests" = 1 ]; then
-        packages+=(cups cups-client cups-filters ghostscript colord-data poppler-utils)
+        packages+=(cups cups-client cups-filters ghostscript colord-data poppler-utils
+                   printer-driver-gutenprint cups-ipp-utils dbus)
     fi
     missing=()
     for p in "${packages[@]}"; do

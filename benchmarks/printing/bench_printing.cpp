@@ -105,8 +105,10 @@ double timeHandOver(const QString& queue, const QString& file)
 {
     QElapsedTimer clock;
     clock.start();
-    submitPdf(queue, file, jobOptions({}, 1, PrintService::pageLayout(PrintSettings())),
-              [](qint64, qint64) {});
+    const std::atomic_bool never = false;
+    submitPdf(
+        queue, file, jobOptions({}, 1, PrintService::pageLayout(PrintSettings()), 1, QueueInfo()),
+        [](qint64, qint64) {}, never);
     return static_cast<double>(clock.nsecsElapsed()) / 1e6;
 }
 

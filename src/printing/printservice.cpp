@@ -1,8 +1,12 @@
 #include "printservice.h"
 
 #include "papergeometry.h"
+#include "sheetpdf.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMarginsF>
 #include <QMessageBox>
@@ -12,40 +16,118 @@
 #include <QPrintEngine>
 #include <QPrinter>
 #include <QPrinterInfo>
-#include <QPushButton>
-
-#ifdef LUMETRA_CUPS_SUBMISSION
-#include "cupsjob.h"
-
-#include <QEventLoop>
-#include <QPdfWriter>
 #include <QProgressDialog>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <exception>
+#ifdef LUMETRA_CUPS_SUBMISSION
+#include "cupsjob.h"
+#include "joboptions.h"
+#include "queueinfo.h"
 #endif
 
 #include <algorithm>
+#include <exception>
 
 namespace Lumetra {
 
 namespace {
 
-// Spooling a large target takes seconds; the wait cursor goes on every way out.
-class WaitCursor
-{
-public:
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
 QString tr(const char* text)
 {
     return QCoreApplication::translate("Lumetra::PrintService", text);
 }
+
+// The wait cursor over the window for as long as a print runs, whichever way it ends; the
+// dialogs on top keep their own cursor.
+class WindowBusy
+{
+public:
+    explicit WindowBusy(QWidget* window) : m_window(window)
+    {
+        if (m_window)
+            m_window->setCursor(Qt::WaitCursor);
+        else
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~WindowBusy()
+    {
+        if (m_window)
+            m_window->unsetCursor();
+        else
+            QGuiApplication::restoreOverrideCursor();
+    }
+    WindowBusy(const WindowBusy&) = delete;
+    WindowBusy& operator=(const WindowBusy&) = delete;
+
+private:
+    QWidget* m_window;
+};
+
+bool confirm(QWidget* parent, const PrintWarning& warning)
+{
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(warning.title);
+    box.setText(warning.text);
+    box.setInformativeText(warning.details);
+    QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
+    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(continueButton);
+    box.exec();
+    return box.clickedButton() == continueButton;
+}
+
+// Runs `work` on a thread of its own while the window keeps painting behind the modal progress, and
+// hands back its result or its exception.
+template<typename Work> auto runBehind(QProgressDialog& progress, Work work) -> decltype(work())
+{
+    std::exception_ptr failure;
+    std::optional<decltype(work())> result;
+    QEventLoop loop;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        try {
+            result = work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }));
+    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    progress.show();
+    worker->start();
+    loop.exec();
+    worker->wait();
+    if (failure)
+        std::rethrow_exception(failure);
+    return std::move(*result);
+}
+
+#ifdef LUMETRA_CUPS_SUBMISSION
+QString sheetsText(const QStringList& sheets)
+{
+    return sheets.isEmpty() ? tr("none of Lumetra's sheets") : sheets.join(QStringLiteral(", "));
+}
+
+PrintWarning marginWarning(const QMarginsF& intrusionMm)
+{
+    QStringList sides;
+    const auto side = [&](const QString& text, double mm) {
+        if (mm > 0)
+            sides << text.arg(QString::number(mm, 'f', 1));
+    };
+    side(tr("Top: %1 mm"), intrusionMm.top());
+    side(tr("Bottom: %1 mm"), intrusionMm.bottom());
+    side(tr("Left: %1 mm"), intrusionMm.left());
+    side(tr("Right: %1 mm"), intrusionMm.right());
+    return {tr("Image reaches into the margins"),
+            tr("The printer cannot print at the edges of this sheet, and the image reaches into them."),
+            tr("Not printed:\n%1\n\nContinue printing, or cancel and choose another alignment or a larger "
+               "paper size.")
+                .arg(sides.join(u'\n'))};
+}
+#endif
 
 } // namespace
 
@@ -84,9 +166,9 @@ QMarginsF PrintService::unprintableMargins(const PrintSettings& settings) const
         queue + u'\n' + mediaName(layout) + u'\n' + QString::number(int(layout.orientation()));
     if (key != m_marginsKey) {
         try {
-            m_margins = Lumetra::unprintableMargins(queue, layout);
+            m_margins = describeQueue(queue, layout).margins;
         } catch (const PrintException&) {
-            m_margins = {}; // a queue that has gone shows no printable area; printing will say why
+            m_margins = {}; // a queue that cannot print shows no printable area; printing will say why
         }
         m_marginsKey = key;
     }
@@ -113,31 +195,6 @@ QMarginsF PrintService::marginIntrusion(const QMarginsF& unprintableMm, const Pr
     return {depth(unprintableMm.left(), mm.left()), depth(unprintableMm.top(), mm.top()),
             depth(unprintableMm.right(), sheet.width - mm.right()),
             depth(unprintableMm.bottom(), sheet.height - mm.bottom())};
-}
-
-bool PrintService::confirmMargins(QWidget* parent, const QMarginsF& intrusionMm) const
-{
-    QStringList sides;
-    const auto side = [&](const QString& text, double mm) {
-        if (mm > 0)
-            sides << text.arg(QString::number(mm, 'f', 1));
-    };
-    side(tr("Top: %1 mm"), intrusionMm.top());
-    side(tr("Bottom: %1 mm"), intrusionMm.bottom());
-    side(tr("Left: %1 mm"), intrusionMm.left());
-    side(tr("Right: %1 mm"), intrusionMm.right());
-    QMessageBox box(parent);
-    box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(tr("Image reaches into the margins"));
-    box.setText(tr("The printer cannot print at the edges of this sheet, and the image reaches into them."));
-    box.setInformativeText(tr("Not printed:\n%1\n\nContinue printing, or cancel and choose another "
-                              "alignment or a larger paper size.")
-                               .arg(sides.join(u'\n')));
-    QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
-    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(continueButton);
-    box.exec();
-    return box.clickedButton() == continueButton;
 }
 
 bool PrintService::usesNativeDialog()
@@ -223,7 +280,12 @@ bool PrintService::print(QWidget* parent, const PrintableImage& image, const Pri
 {
     if (image.image.isNull())
         throw PrintException(tr("No image is loaded."));
-    return printPages(parent, {image}, [&image](int) { return image; }, settings, turnedPixels, {});
+    PrintJob job;
+    job.pages = {image};
+    job.pageAt = [&image](int) { return image; };
+    job.settings = settings;
+    job.turnedPixels = turnedPixels;
+    return printPages(parent, std::move(job), {});
 }
 
 bool PrintService::print(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
@@ -231,19 +293,21 @@ bool PrintService::print(QWidget* parent, const QList<PrintableImage>& pages, co
 {
     if (pages.isEmpty())
         throw PrintException(tr("No image is loaded."));
-    return printPages(parent, pages, pageAt, settings, QImage(), writing);
+    PrintJob job;
+    job.pages = pages;
+    job.pageAt = pageAt;
+    job.settings = settings;
+    return printPages(parent, std::move(job), writing);
 }
 
-bool PrintService::printPages(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
-                              const PrintSettings& settings, const QImage& turnedPixels,
-                              const std::function<void()>& writing)
+bool PrintService::printPages(QWidget* parent, PrintJob job, const std::function<void()>& writing)
 {
     QPrinter& printer = this->printer();
-    preparePrinter(printer, settings);
-    const auto count = int(pages.size());
-    // A range left from an earlier job must not pick pages of this one.
+    preparePrinter(printer, job.settings);
+    const auto count = int(job.pages.size());
+    // Every page to begin with; a range left from an earlier job must not pick pages of this one.
     printer.setPrintRange(QPrinter::AllPages);
-    printer.setFromTo(0, 0);
+    printer.setFromTo(count > 1 ? 1 : 0, count > 1 ? count : 0);
 
     QPrintDialog dialog(&printer, parent);
     if (count > 1) {
@@ -256,36 +320,36 @@ bool PrintService::printPages(QWidget* parent, const QList<PrintableImage>& page
     // warning all refer to the preset, so it wins there. A native dialog reports what the user
     // chose, and that choice stands.
     if (!usesNativeDialog())
-        applyPageLayout(printer, pageLayout(settings));
+        applyPageLayout(printer, pageLayout(job.settings));
 
-    int first = 0;
-    int last = count - 1;
+    job.first = 0;
+    job.last = count - 1;
     if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {
-        first = std::min(printer.fromPage(), count) - 1;
-        last = std::min(std::max(printer.toPage(), printer.fromPage()), count) - 1;
+        job.first = std::min(printer.fromPage(), count) - 1;
+        job.last = std::min(std::max(printer.toPage(), printer.fromPage()), count) - 1;
     }
-
-#ifdef LUMETRA_CUPS_SUBMISSION
-    return spool(parent, pages, first, last, pageAt, settings, turnedPixels, writing);
-#else
     m_lastJobQueue.clear();
     m_lastJobId = 0;
-    const WaitCursor waitCursor;
+
+#ifdef LUMETRA_CUPS_SUBMISSION
+    return spool(parent, std::move(job), writing);
+#else
+    const WindowBusy busy(parent);
     QPainter painter(&printer);
     if (!painter.isActive())
         throw PrintException(tr("The printer could not be opened."));
     if (writing)
         writing();
     try {
-        for (int index = first; index <= last; ++index) {
+        for (int index = job.first; index <= job.last; ++index) {
             // The previous page's pixels are gone before the next page is decoded.
-            const PrintableImage image = pageAt(index);
+            const PrintableImage image = job.pageAt(index);
             if (image.image.isNull())
                 throw PrintException(tr("No image is loaded."));
-            if (index > first && !printer.newPage())
+            if (index > job.first && !printer.newPage())
                 throw PrintException(tr("The printer could not be opened."));
-            drawPage(painter, printer.paperRect(QPrinter::DevicePixel), printer.resolution(), image, settings,
-                     turnedPixels);
+            drawPage(painter, printer.paperRect(QPrinter::DevicePixel), printer.resolution(), image,
+                     job.settings, job.turnedPixels);
         }
     } catch (...) {
         // Half a target is worse than none: nothing of this job reaches the printer.
@@ -297,59 +361,155 @@ bool PrintService::printPages(QWidget* parent, const QList<PrintableImage>& page
 #endif
 }
 
-#ifdef LUMETRA_CUPS_SUBMISSION
-bool PrintService::spool(QWidget* parent, const QList<PrintableImage>& pages, int first, int last,
-                         const PageSource& pageAt, const PrintSettings& settings, const QImage& turnedPixels,
-                         const std::function<void()>& writing)
+CheckedJob PrintService::checkJob(PrintJob job)
 {
-    m_lastJobQueue.clear();
-    m_lastJobId = 0;
-    QPrinter& printer = *m_printer;
-    const QPageLayout layout = printer.pageLayout();
-    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
-    const QString queue = printer.printerName();
-    JobOptions options;
-    if (!toFile) {
-        // The deepest any printed page reaches into each margin.
-        const QMarginsF unprintable = Lumetra::unprintableMargins(queue, layout);
-        QMarginsF intrusion;
-        for (int index = first; index <= last; ++index) {
-            const QMarginsF page = marginIntrusion(unprintable, pages.at(index), settings);
-            intrusion = {qMax(intrusion.left(), page.left()), qMax(intrusion.top(), page.top()),
-                         qMax(intrusion.right(), page.right()), qMax(intrusion.bottom(), page.bottom())};
-        }
-        if (!intrusion.isNull() && !confirmMargins(parent, intrusion))
-            return false;
-        // The options the dialog and its Properties page keep on Qt's CUPS engine, as name/value pairs.
-        QStringList userOptions =
-            printer.printEngine()->property(QPrintEngine::PrintEnginePropertyKey(0xfe00)).toStringList();
-        if (queue == m_keptOptionsQueue)
-            userOptions = keptDriverOptions(m_keptOptions, userOptions);
-        m_keptOptionsQueue = queue;
-        m_keptOptions = userOptions;
-        options = jobOptions(userOptions, printer.copyCount(), layout);
+    CheckedJob checked;
+    checked.job = std::move(job);
+    if (checked.job.queue.isEmpty())
+        return checked;
+#ifdef LUMETRA_CUPS_SUBMISSION
+    const PrintJob& j = checked.job;
+    const QPageLayout layout = pageLayout(j.settings);
+    const QueueInfo queue = describeQueue(j.queue, layout);
+    if (!queue.offersSheet) {
+        throw PrintException(tr("\"%1\" has no %2 paper (it offers %3). Choose another printer or paper.")
+                                 .arg(j.queue, j.settings.paper.name, sheetsText(queue.sheetsOffered)));
     }
-    const QTemporaryDir spoolDir;
-    if (!toFile && !spoolDir.isValid())
-        throw PrintException(tr("The printer could not be opened."));
-    const QString pdfPath = toFile ? printer.outputFileName() : spoolDir.filePath(QStringLiteral("job.pdf"));
-    const double resolution = printer.resolution();
+    if (printsGreyOnly(queue)) {
+        checked.warnings << PrintWarning{
+            tr("The printer prints in grey only"),
+            tr("\"%1\" prints in grey only; the target's colours cannot reach the paper.").arg(j.queue),
+            tr("Continue printing, or cancel and choose a colour printer.")};
+    }
+    // A printer that lays out the PDF itself applies its own scaling, which no job option reaches
+    // through the queue: anything but "none" fits the sheet into its printable area.
+    if (queue.sendsPdfToPrinter) {
+        const QString scaling = printerScalingDefault(j.queue, 2000);
+        if (!scaling.isEmpty() && scaling != QLatin1String("none")) {
+            checked.warnings << PrintWarning{
+                tr("The printer resizes the page"),
+                tr("\"%1\" fits every page into its printable area by its own setting (scaling: %2), so "
+                   "the target would not print at its true size.")
+                    .arg(j.queue, scaling),
+                tr("Set the printer's own scaling to \"none\" (actual size) on its web page or control "
+                   "panel, then print again. Continue printing anyway, or cancel.")};
+        }
+    }
+    // The deepest any printed page reaches into each margin.
+    QMarginsF intrusion;
+    for (int index = j.first; index <= j.last; ++index) {
+        const QMarginsF page = marginIntrusion(queue.margins, j.pages.at(index), j.settings);
+        intrusion = {qMax(intrusion.left(), page.left()), qMax(intrusion.top(), page.top()),
+                     qMax(intrusion.right(), page.right()), qMax(intrusion.bottom(), page.bottom())};
+    }
+    if (!intrusion.isNull())
+        checked.warnings << marginWarning(intrusion);
+    checked.options = jobOptions(j.userOptions, j.copies, layout, j.last - j.first + 1, queue);
+    checked.printerMakeAndModel = queue.makeAndModel;
+    return checked;
+#else
+    throw PrintException(tr("The printer could not be opened."));
+#endif
+}
 
-    // The page is written and sent in a worker while the window keeps painting behind a modal
-    // progress that shows real progress: busy while the page is written, then the bytes sent.
+std::optional<int> PrintService::sendJob(const CheckedJob& checked, const JobProgress& progress,
+                                         const std::atomic_bool& cancelled)
+{
+    const PrintJob& job = checked.job;
+    const QTemporaryDir spoolDir;
+    if (job.queue.isEmpty() ? job.outputFile.isEmpty() : !spoolDir.isValid())
+        throw PrintException(tr("The printer could not be opened."));
+    const QString pdfPath =
+        job.queue.isEmpty() ? job.outputFile : spoolDir.filePath(QStringLiteral("job.pdf"));
+    // A file that is not the whole job is no file at all.
+    auto removePartial = qScopeGuard([&pdfPath] { QFile::remove(pdfPath); });
+
+    qint64 totalRows = 0;
+    for (int index = job.first; index <= job.last; ++index) {
+        const PrintableImage& page = job.pages.at(index);
+        totalRows += qint64(rotatedSize(SizeD{double(page.pixelWidth), double(page.pixelHeight)},
+                                        job.settings.rotationDegrees)
+                                .height);
+    }
+    {
+        SheetPdfWriter writer(pdfPath);
+        for (int index = job.first; index <= job.last; ++index) {
+            const QString label = job.last > job.first ? tr("Preparing page %1 of %2...")
+                                                             .arg(index - job.first + 1)
+                                                             .arg(job.last - job.first + 1)
+                                                       : tr("Preparing the page...");
+            progress(label, -1);
+            // The previous page's pixels are gone before the next page is decoded.
+            const PrintableImage image = job.pageAt(index);
+            if (image.image.isNull())
+                throw PrintException(tr("No image is loaded."));
+            const bool written = writer.addSheet(
+                image, job.settings, job.pages.size() == 1 ? job.turnedPixels : QImage(), cancelled,
+                [&](qint64 rows) { progress(label, int(rows * 1000 / std::max<qint64>(totalRows, 1))); });
+            if (!written)
+                return std::nullopt;
+        }
+        writer.finish();
+    }
+    if (job.queue.isEmpty()) {
+        removePartial.dismiss();
+        return 0;
+    }
+#ifdef LUMETRA_CUPS_SUBMISSION
+    const QString sending = tr("Sending to \"%1\"...").arg(job.queue);
+    progress(sending, 0);
+    const int jobId = submitPdf(
+        job.queue, pdfPath, checked.options,
+        [&](qint64 sent, qint64 total) { progress(sending, total > 0 ? int(sent * 1000 / total) : 0); },
+        cancelled);
+    if (jobId == 0)
+        return std::nullopt;
+    return jobId;
+#else
+    throw PrintException(tr("The printer could not be opened."));
+#endif
+}
+
+#ifdef LUMETRA_CUPS_SUBMISSION
+bool PrintService::spool(QWidget* parent, PrintJob job, const std::function<void()>& writing)
+{
+    QPrinter& printer = *m_printer;
+    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
+    job.queue = toFile ? QString() : printer.printerName();
+    job.outputFile = toFile ? printer.outputFileName() : QString();
+    job.copies = printer.copyCount();
+    if (!toFile) {
+        // The options the dialog and its Properties page keep on Qt's CUPS engine, as name/value pairs.
+        job.userOptions =
+            printer.printEngine()->property(QPrintEngine::PrintEnginePropertyKey(0xfe00)).toStringList();
+        if (job.queue == m_keptOptionsQueue)
+            job.userOptions = keptDriverOptions(m_keptOptions, job.userOptions);
+    }
+
+    const WindowBusy busy(parent);
+    // A modal progress with real progress: the queue asked, the page written, the bytes sent. Cancel
+    // (or Escape) stops the writing or the hand-over; once handed over, the job is the queue's.
     QProgressDialog progress(parent);
     progress.setWindowTitle(tr("Printing"));
-    progress.setLabelText(tr("Preparing the page..."));
-    progress.setCancelButton(nullptr);
     progress.setWindowModality(Qt::ApplicationModal);
     progress.setAutoReset(false);
     progress.setAutoClose(false);
     progress.setMinimumDuration(0);
     progress.setRange(0, 0);
-    const auto report = [&progress](const QString& label, int perMille) {
+    std::atomic_bool cancelled = false;
+    QObject::connect(&progress, &QProgressDialog::canceled, &progress, [&] {
+        cancelled = true;
+        // The dialog hides itself on cancel; it stays up, without its button, until the work has stopped.
+        progress.setCancelButton(nullptr);
+        progress.setLabelText(tr("Cancelling..."));
+        progress.show();
+    });
+    const auto report = [&progress, &cancelled](const QString& label, int perMille) {
         QMetaObject::invokeMethod(
             &progress,
-            [&progress, label, perMille] {
+            [&progress, &cancelled, label, perMille] {
+                if (cancelled)
+                    return;
                 progress.setLabelText(label);
                 progress.setRange(0, perMille < 0 ? 0 : 1000);
                 if (perMille >= 0)
@@ -357,65 +517,30 @@ bool PrintService::spool(QWidget* parent, const QList<PrintableImage>& pages, in
             },
             Qt::QueuedConnection);
     };
-    const QString sending = tr("Sending to \"%1\"...").arg(queue);
 
-    std::exception_ptr failure;
-    int jobId = 0;
-    QEventLoop loop;
-    std::unique_ptr<QThread> worker(QThread::create([&] {
-        try {
-            {
-                QPdfWriter writer(pdfPath);
-                writer.setTitle(QStringLiteral("Lumetra"));
-                writer.setCreator(QStringLiteral("Lumetra"));
-                writer.setResolution(int(resolution));
-                writer.setPageLayout(layout);
-                QPainter painter;
-                if (!painter.begin(&writer))
-                    throw PrintException(tr("The printer could not be opened."));
-                for (int index = first; index <= last; ++index) {
-                    if (last > first)
-                        report(tr("Preparing page %1 of %2...").arg(index - first + 1).arg(last - first + 1),
-                               -1);
-                    // The previous page's pixels are gone before the next page is decoded.
-                    const PrintableImage image = pageAt(index);
-                    if (image.image.isNull())
-                        throw PrintException(tr("No image is loaded."));
-                    if (index > first && !writer.newPage())
-                        throw PrintException(tr("The printer could not be opened."));
-                    drawPage(painter, writer.pageLayout().fullRectPixels(writer.resolution()),
-                             writer.resolution(), image, settings, turnedPixels);
-                }
-                if (!painter.end())
-                    throw PrintException(tr("The printer could not be opened."));
-            }
-            if (!toFile) {
-                report(sending, 0);
-                jobId = submitPdf(queue, pdfPath, options, [&](qint64 sent, qint64 total) {
-                    report(sending, total > 0 ? int(sent * 1000 / total) : 0);
-                });
-            }
-        } catch (...) {
-            failure = std::current_exception();
+    progress.setLabelText(toFile ? tr("Preparing the page...") : tr("Checking \"%1\"...").arg(job.queue));
+    const CheckedJob checked = runBehind(progress, [&job] { return checkJob(job); });
+    if (cancelled)
+        return false;
+    if (!checked.warnings.isEmpty()) {
+        progress.hide();
+        for (const PrintWarning& warning : checked.warnings) {
+            if (!confirm(parent, warning))
+                return false;
         }
-    }));
-    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    // Over the window only, never over a dialog.
-    if (parent)
-        parent->setCursor(Qt::WaitCursor);
-    progress.show();
+    }
+    if (!toFile) {
+        m_keptOptionsQueue = job.queue;
+        m_keptOptions = job.userOptions;
+    }
     if (writing)
         writing();
-    worker->start();
-    loop.exec();
-    worker->wait();
-    if (parent)
-        parent->unsetCursor();
-    if (failure)
-        std::rethrow_exception(failure);
+    const std::optional<int> jobId = runBehind(progress, [&] { return sendJob(checked, report, cancelled); });
+    if (!jobId)
+        return false;
     if (!toFile) {
-        m_lastJobQueue = queue;
-        m_lastJobId = jobId;
+        m_lastJobQueue = job.queue;
+        m_lastJobId = *jobId;
     }
     return true;
 }

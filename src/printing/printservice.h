@@ -7,11 +7,15 @@
 #include <QList>
 #include <QMarginsF>
 #include <QPageLayout>
+#include <QPair>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QPainter;
 class QPrinter;
@@ -26,7 +30,46 @@ public:
     using UserError::UserError;
 };
 
-// Puts one target on one sheet at its own physical size: no scaling to fit, no smoothing, no colour
+// One page of a target set, decoded when it is drawn, on the thread that writes the job.
+using PageSource = std::function<PrintableImage(int index)>;
+
+// Something the user must accept before a job goes out, shown as a warning with Continue and Cancel.
+struct PrintWarning
+{
+    QString title;
+    QString text;
+    QString details;
+};
+
+// One job as it goes out: the pages, the sheet, and where it goes.
+struct PrintJob
+{
+    QList<PrintableImage> pages; // the facts of every page of the set; their pixels may be null
+    PageSource pageAt;           // a page's pixels, asked for as the page is written
+    int first = 0;               // the pages that print, first to last
+    int last = 0;
+    PrintSettings settings;
+    QString queue;      // the print queue, or empty when the PDF goes to outputFile
+    QString outputFile; // where the PDF goes; left empty for a queue, which gets a temporary file
+    int copies = 1;
+    QStringList userOptions; // name/value pairs: the print dialog's, or the command line's
+    QImage turnedPixels;     // the first page turned by the settings' rotation, when at hand
+};
+
+// A job the queue has been asked about, with what the user must accept first and the options it
+// carries, in the order they are sent.
+struct CheckedJob
+{
+    PrintJob job;
+    QList<PrintWarning> warnings;
+    QList<QPair<QString, QString>> options;
+    QString printerMakeAndModel;
+};
+
+// How far a job has come: a label and a share in thousandths, or -1 while that is unknown.
+using JobProgress = std::function<void(const QString& label, int perMille)>;
+
+// Puts a target on paper at its own physical size: no scaling to fit, no smoothing, no colour
 // conversion, no lossy compression. Keeps its printer for the session, so that every sheet of a
 // series goes to the same queue with the same driver settings.
 class PrintService
@@ -38,23 +81,31 @@ public:
     PrintService& operator=(const PrintService&) = delete;
 
     // Runs the print dialog and prints one page; returns once the job has been handed over. False when
-    // the dialog (or the margin warning) was cancelled. Throws PrintException when there is no image,
-    // the printer cannot be opened or the queue does not take the job. `turnedPixels`, when not null,
-    // is the image already turned by the settings' rotation, so that no second turned copy is made.
+    // the dialog, a warning or the progress was cancelled. Throws PrintException when there is no
+    // image, the printer cannot be opened or the queue does not take the job. `turnedPixels`, when not
+    // null, is the image already turned by the settings' rotation, so that no second turned copy is made.
     bool print(QWidget* parent, const PrintableImage& image, const PrintSettings& settings,
                const QImage& turnedPixels = QImage());
 
-    // One page of a target set, decoded when it is drawn, on the thread that writes the job.
-    using PageSource = std::function<PrintableImage(int index)>;
-
     // Prints the pages of a set as one job, a sheet per page in order, each drawn as print() draws a
-    // single image. `pages` holds each page's facts (its pixels may be null), which the margin
-    // warning weighs; `pageAt` gives a page's pixels as it is drawn, so that the job holds one page
-    // at a time. The dialog offers a page range, 1 to the page count, and only those pages print.
-    // `writing`, when set, is called once the dialog and any warning are past, just before the
-    // first page is drawn: the caller may let go of the pixels it holds for display.
+    // single image. `pages` holds each page's facts (its pixels may be null), which the warnings
+    // weigh; `pageAt` gives a page's pixels as it is drawn, so that the job holds one page at a time.
+    // The dialog offers a page range, all pages at first, and only those pages print. `writing`, when
+    // set, is called once the dialog and any warning are past, just before the first page is drawn:
+    // the caller may let go of the pixels it holds for display.
     bool print(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
                const PrintSettings& settings, const std::function<void()>& writing = {});
+
+    // Asks the queue about the job before anything is written, so that a queue that cannot take it is
+    // known at once. Throws PrintException when the queue is gone, does not accept jobs or does not
+    // have the sheet; returns the job with the warnings the user must accept and the options it carries.
+    static CheckedJob checkJob(PrintJob job);
+
+    // Writes the job's pages as a PDF and, for a queue, hands it over. Returns the job's id (0 for a
+    // file), or nothing when `cancelled` was set before the hand-over ended: then nothing reaches the
+    // queue and no file is left behind. Throws PrintException.
+    static std::optional<int> sendJob(const CheckedJob& job, const JobProgress& progress,
+                                      const std::atomic_bool& cancelled);
 
     // The queue the next print dialog starts on; empty for the system's default queue.
     QString queueName() const;
@@ -98,20 +149,15 @@ public:
     static QRectF targetRect(const QRectF& paperDevicePixels, double resolution, const PrintableImage& image,
                              const PrintSettings& settings);
 
-    // Draws the page as print() does once the printer is open: one drawImage, smoothing off,
-    // lossless image rendering on. `turnedPixels` as for print().
+    // Draws the page on a platform print engine once the printer is open: one drawImage, smoothing
+    // off, lossless image rendering on. `turnedPixels` as for print().
     static void drawPage(QPainter& painter, const QRectF& paperDevicePixels, double resolution,
                          const PrintableImage& image, const PrintSettings& settings,
                          const QImage& turnedPixels = QImage());
 
 private:
-    bool confirmMargins(QWidget* parent, const QMarginsF& intrusionMm) const;
-    bool printPages(QWidget* parent, const QList<PrintableImage>& pages, const PageSource& pageAt,
-                    const PrintSettings& settings, const QImage& turnedPixels,
-                    const std::function<void()>& writing);
-    bool spool(QWidget* parent, const QList<PrintableImage>& pages, int first, int last,
-               const PageSource& pageAt, const PrintSettings& settings, const QImage& turnedPixels,
-               const std::function<void()>& writing);
+    bool printPages(QWidget* parent, PrintJob job, const std::function<void()>& writing);
+    bool spool(QWidget* parent, PrintJob job, const std::function<void()>& writing);
 
     std::unique_ptr<QPrinter> m_printer;
     // The dialog options of the last job and its queue, so that the next sheet keeps the driver settings.

@@ -6,9 +6,12 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include <sys/stat.h>
-#ifdef Q_OS_LINUX
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
 #include <sys/prctl.h>
 #endif
 
@@ -42,13 +45,91 @@ bool run(const QString& program, const QStringList& arguments, QString* output =
     return ok;
 }
 
+// Starts a helper process that must not outlive the test, however the test ends.
+void startChild(QProcess& process, const QString& program, const QStringList& arguments)
+{
+    process.setProcessChannelMode(QProcess::MergedChannels);
+#ifdef Q_OS_LINUX
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
+    process.start(findProgram(program), arguments);
+    process.waitForStarted(10000);
+}
+
+// A TCP port on the loopback that nothing listens on just now.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    ::close(fd);
+    return bound ? ntohs(address.sin_port) : 0;
+}
+
+bool listening(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(quint16(port));
+    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return connected;
+}
+
+bool writeFile(const QString& path, const QString& text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0;
+}
+
+// What the simulated driverless printer says of itself: IPP Everywhere with PDF, colour but grey by
+// default, A4 (with 3 mm margins, and borderless) and Letter, and fit-to-page by its own default.
+const char* const kDriverlessAttributes = R"(
+ATTR mimeMediaType document-format-supported application/pdf,image/pwg-raster
+ATTR text printer-make-and-model "Lumetra Test Driverless"
+ATTR boolean color-supported true
+ATTR keyword print-color-mode-supported auto,monochrome,color
+ATTR keyword print-color-mode-default monochrome
+ATTR keyword print-scaling-supported auto,auto-fit,fill,fit,none
+ATTR keyword print-scaling-default fit
+ATTR keyword media-supported iso_a4_210x297mm,na_letter_8.5x11in
+ATTR keyword media-default iso_a4_210x297mm
+ATTR collection media-size-supported {MEMBER integer x-dimension 21000 MEMBER integer y-dimension 29700},{MEMBER integer x-dimension 21590 MEMBER integer y-dimension 27940}
+ATTR collection media-col-database {MEMBER collection media-size {MEMBER integer x-dimension 21000 MEMBER integer y-dimension 29700} MEMBER integer media-bottom-margin 300 MEMBER integer media-left-margin 300 MEMBER integer media-right-margin 300 MEMBER integer media-top-margin 300},{MEMBER collection media-size {MEMBER integer x-dimension 21000 MEMBER integer y-dimension 29700} MEMBER integer media-bottom-margin 0 MEMBER integer media-left-margin 0 MEMBER integer media-right-margin 0 MEMBER integer media-top-margin 0},{MEMBER collection media-size {MEMBER integer x-dimension 21590 MEMBER integer y-dimension 27940} MEMBER integer media-bottom-margin 300 MEMBER integer media-left-margin 300 MEMBER integer media-right-margin 300 MEMBER integer media-top-margin 300}
+ATTR collection media-col-default {MEMBER collection media-size {MEMBER integer x-dimension 21000 MEMBER integer y-dimension 29700} MEMBER integer media-bottom-margin 300 MEMBER integer media-left-margin 300 MEMBER integer media-right-margin 300 MEMBER integer media-top-margin 300}
+ATTR collection media-col-ready {MEMBER collection media-size {MEMBER integer x-dimension 21000 MEMBER integer y-dimension 29700} MEMBER integer media-bottom-margin 300 MEMBER integer media-left-margin 300 MEMBER integer media-right-margin 300 MEMBER integer media-top-margin 300}
+ATTR keyword media-col-supported media-bottom-margin,media-left-margin,media-right-margin,media-size,media-top-margin
+ATTR integer media-bottom-margin-supported 0,300
+ATTR integer media-left-margin-supported 0,300
+ATTR integer media-right-margin-supported 0,300
+ATTR integer media-top-margin-supported 0,300
+ATTR resolution pwg-raster-document-resolution-supported 300dpi
+ATTR keyword pwg-raster-document-type-supported sgray_8,srgb_8
+ATTR keyword pwg-raster-document-sheet-back normal
+ATTR resolution printer-resolution-supported 300dpi
+ATTR resolution printer-resolution-default 300dpi
+ATTR enum print-quality-supported 3,4,5
+ATTR enum print-quality-default 4
+ATTR keyword sides-supported one-sided
+ATTR keyword sides-default one-sided
+ATTR keyword job-creation-attributes-supported copies,media,media-col,orientation-requested,print-color-mode,print-quality,print-scaling,printer-resolution,sides,page-ranges
+)";
+
 } // namespace
 
 PrivateCups::~PrivateCups()
 {
-    if (m_cupsd) {
-        m_cupsd->terminate();
-        m_cupsd->waitForFinished(10000); // QProcess kills it after that
+    for (const auto* process : {&m_printer, &m_bus, &m_cupsd}) {
+        if (*process) {
+            (*process)->terminate();
+            (*process)->waitForFinished(10000); // QProcess kills it after that
+        }
     }
 }
 
@@ -65,7 +146,7 @@ bool PrivateCups::start()
     ::chmod(QFile::encodeName(path("tmp")).constData(), 01777);
     const std::pair<const char*, QString> files[] = {
         {"etc/cupsd.conf",
-         u"Listen %1\nLogLevel info\nPreserveJobFiles Yes\nPreserveJobHistory Yes\nBrowsing No\n"
+         u"Listen %1\nLogLevel debug\nPreserveJobFiles Yes\nPreserveJobHistory Yes\nBrowsing No\n"
          "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n<Policy default>\n  <Limit All>\n"
          "    Order deny,allow\n  </Limit>\n</Policy>\n"_s.arg(path("cups.sock"))},
         {"etc/cups-files.conf",
@@ -85,14 +166,8 @@ bool PrivateCups::start()
     qunsetenv("PRINTER");
     qunsetenv("LPDEST");
     m_cupsd = std::make_unique<QProcess>();
-    m_cupsd->setProcessChannelMode(QProcess::MergedChannels);
-#ifdef Q_OS_LINUX
-    // A test that aborts or is killed on a timeout must not leave its scheduler running.
-    m_cupsd->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-#endif
-    m_cupsd->start(findProgram(u"cupsd"_s),
-                   {u"-f"_s, u"-c"_s, path("etc/cupsd.conf"), u"-s"_s, path("etc/cups-files.conf")});
-    m_cupsd->waitForStarted(10000);
+    startChild(*m_cupsd, u"cupsd"_s,
+               {u"-f"_s, u"-c"_s, path("etc/cupsd.conf"), u"-s"_s, path("etc/cups-files.conf")});
     const QDeadlineTimer deadline(15000);
     // lpstat -r exits 0 either way; only its words tell whether the scheduler listens yet.
     QString status;
@@ -121,9 +196,10 @@ bool PrivateCups::runTool(const QString& program, const QStringList& arguments, 
     return m_cupsd && run(program, arguments, output, &m_error);
 }
 
-bool PrivateCups::addDeviceQueue()
+bool PrivateCups::addDeviceQueue(const QStringList& defaults)
 {
     const QString icc = u"/usr/share/color/icc/colord/SwappedRedAndGreen.icc"_s;
+    runTool(u"lpadmin"_s, {u"-x"_s, deviceQueue()}); // defaults of an earlier queue must not stay
     // The scheduler writes the driver's PPD for the queue, which is then edited.
     if (!QFile::exists(icc) || findProgram(u"gs"_s).isEmpty() || findProgram(u"rastertopdf"_s).isEmpty() ||
         !runTool(u"lpadmin"_s, {u"-p"_s, deviceQueue(), u"-m"_s, u"drv:///cupsfilters.drv/pwgrast.ppd"_s}))
@@ -147,7 +223,78 @@ bool PrivateCups::addDeviceQueue()
            runTool(u"lpadmin"_s,
                    {u"-p"_s, deviceQueue(), u"-E"_s, u"-P"_s, out.fileName(), u"-v"_s,
                     u"file://"_s + path("device.pwg"), u"-o"_s,
-                    u"print-scaling-default=fit Resolution=300dpi PwgRasterDocumentType=SRgb_8"_s});
+                    u"print-scaling-default=fit Resolution=300dpi PwgRasterDocumentType=SRgb_8 "_s +
+                        defaults.join(u' ')});
+}
+
+bool PrivateCups::addDriverlessQueue()
+{
+    const auto fail = [this](const QString& message) { return (m_error = message), false; };
+    if (findProgram(u"ippeveprinter"_s).isEmpty() || findProgram(u"dbus-daemon"_s).isEmpty())
+        return fail(u"install cups-ipp-utils and dbus for the simulated driverless printer"_s);
+    // ippeveprinter talks to DNS-SD over the system bus even when it advertises nothing.
+    const QString bus =
+        u"<busconfig><type>session</type><listen>unix:path=%1</listen><auth>EXTERNAL</auth>"
+        "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>"_s.arg(path("bus.sock"));
+    const int port = freePort();
+    if (!writeFile(path("etc/bus.conf"), bus) ||
+        !writeFile(path("etc/driverless.conf"), QString::fromUtf8(kDriverlessAttributes)) || port == 0 ||
+        !QDir().mkpath(path("received")))
+        return fail(u"cannot set up the driverless printer's files"_s);
+    m_bus = std::make_unique<QProcess>();
+    startChild(*m_bus, u"dbus-daemon"_s, {u"--config-file="_s + path("etc/bus.conf"), u"--nofork"_s});
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + QFile::encodeName(path("bus.sock")));
+    m_printer = std::make_unique<QProcess>();
+    startChild(*m_printer, u"ippeveprinter"_s,
+               {u"-vvv"_s, u"-r"_s, u"off"_s, u"-k"_s, u"-d"_s, path("received"), u"-p"_s,
+                QString::number(port), u"-a"_s, path("etc/driverless.conf"), u"Lumetra Driverless"_s});
+    // CUPS asks the printer what it can do and writes the queue's PPD from the answer; asked too early, it
+    // makes a queue without one.
+    const QString uri = u"ipp://localhost:%1/ipp/print"_s.arg(port);
+    for (const QDeadlineTimer deadline(20000); !listening(port); QThread::msleep(200)) {
+        if (m_printer->state() != QProcess::Running || deadline.hasExpired())
+            return fail(u"the simulated driverless printer did not come up: "_s + driverlessRequests());
+    }
+    return runTool(u"lpadmin"_s,
+                   {u"-p"_s, driverlessQueue(), u"-E"_s, u"-v"_s, uri, u"-m"_s, u"everywhere"_s});
+}
+
+QString PrivateCups::driverlessDocument() const
+{
+    const QFileInfoList files = QDir(path("received")).entryInfoList(QDir::Files, QDir::Time);
+    return files.isEmpty() ? QString() : files.constFirst().filePath();
+}
+
+QString PrivateCups::driverlessRequests() const
+{
+    // Whatever the printer has written by now, also what no event loop has fetched yet.
+    while (m_printer && (m_printer->bytesAvailable() > 0 || m_printer->waitForReadyRead(300)))
+        m_printerLog += m_printer->readAll();
+    return QString::fromUtf8(m_printerLog);
+}
+
+bool PrivateCups::addDriverQueue(const QString& queue, const QString& model)
+{
+    return runTool(u"lpadmin"_s, {u"-p"_s, queue, u"-E"_s, u"-v"_s, u"file:///dev/null"_s, u"-m"_s, model});
+}
+
+QString PrivateCups::jobLog(int jobId) const
+{
+    QFile log(m_dir ? path("log/error_log") : QString());
+    const QString tag = u"[Job %1] "_s.arg(jobId);
+    QStringList lines;
+    for (const QString& line :
+         QString::fromLocal8Bit(log.open(QIODevice::ReadOnly) ? log.readAll() : "").split(u'\n'))
+        if (line.contains(tag))
+            lines << line;
+    return lines.join(u'\n');
+}
+
+void PrivateCups::pauseScheduler(bool paused)
+{
+    if (m_cupsd)
+        ::kill(pid_t(m_cupsd->processId()), paused ? SIGSTOP : SIGCONT);
 }
 
 QList<QImage> PrivateCups::devicePages(QString* error) const
