@@ -10,6 +10,13 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace Lumetra {
 
 namespace {
@@ -56,19 +63,64 @@ Content sniff(const QString& path)
     return Content::Other;
 }
 
+// Refuses a path that names no file Lumetra may read, with the system's own reason: a file that is
+// not there and one that may not be read need different remedies. Opening a pipe or a device
+// would wait for a writer that may never come, so only a regular file is opened.
+void checkFile(const QString& path, const QString& whenMissing)
+{
+    const QString notAFile = QStringLiteral("The path names a folder, pipe or device, not an image file.");
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status;
+    int error = ::stat(name.constData(), &status) == 0 ? 0 : errno;
+    if (error == 0 && !S_ISREG(status.st_mode))
+        throw ImageLoadException(notAFile);
+    if (error == 0) {
+        const int file = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        error = file < 0 ? errno : 0;
+        if (file >= 0)
+            ::close(file);
+    }
+    if (error == ENOENT || error == ENOTDIR)
+        throw ImageLoadException(whenMissing);
+    if (error == EACCES || error == EPERM) {
+        throw ImageLoadException(
+            QStringLiteral("The file cannot be read (permission denied). Check the file's permissions."));
+    }
+    if (error != 0)
+        throw ImageLoadException(QStringLiteral("The file cannot be read: %1.").arg(qt_error_string(error)));
+#else
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw ImageLoadException(whenMissing);
+    if (!info.isFile())
+        throw ImageLoadException(notAFile);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ImageLoadException(QStringLiteral("The file cannot be read: %1.").arg(file.errorString()));
+#endif
+}
+
 // Refuses what no reader takes, and returns whether the TIFF reader takes the rest.
 bool checkPath(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (!ImageLoader::suffixes().contains(suffix))
         throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
-    // Opening a pipe or a device waits for a writer that may never come.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        throw ImageLoadException(
-            QStringLiteral("The path names a folder, pipe or device, not an image file."));
-    }
+    checkFile(path, QStringLiteral("The file does not exist. Check the file name and folder."));
     return suffix == QLatin1String("tif") || suffix == QLatin1String("tiff");
+}
+
+// A refusal of one file or page, for a user who may have chosen many.
+ImageLoadException named(const QString& name, const ImageLoadException& error)
+{
+    return ImageLoadException(QStringLiteral("%1: %2").arg(name, error.message()));
+}
+
+// Drawings that the toolkit renders at whatever size they state: not pixels to print one for one.
+bool isVectorFormat(const QByteArray& format)
+{
+    return format == "svg" || format == "svgz" || format == "pdf" || format == "eps";
 }
 
 } // namespace
@@ -126,11 +178,7 @@ PrintableImage ImageLoader::load(const QString& path) const
 
 int ImageLoader::pageCount(const QString& path) const
 {
-    if (checkPath(path))
-        return tiffPageCount(path);
-    if (!QFile(path).open(QIODevice::ReadOnly))
-        throw ImageLoadException(unreadableImageMessage());
-    return 1;
+    return checkPath(path) ? tiffPageCount(path) : 1;
 }
 
 PrintableImage ImageLoader::load(const QString& path, int page) const
@@ -155,9 +203,6 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths, const ReadingRepo
     const QStringList ordered = naturallyOrderedPaths(paths);
     if (ordered.isEmpty())
         throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
-    const auto naming = [](const QString& name, const ImageLoadException& error) {
-        return ImageLoadException(QStringLiteral("%1: %2").arg(name, error.message()));
-    };
 
     LoadedTargetSet result;
     for (const QString& path : ordered) {
@@ -168,9 +213,7 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths, const ReadingRepo
             for (int page = 0; page < count; ++page)
                 result.set.pages.append({emptyResult(path), page, count});
         } catch (const ImageLoadException& error) {
-            if (ordered.size() == 1)
-                throw;
-            throw naming(QFileInfo(path).fileName(), error);
+            throw named(QFileInfo(path).fileName(), error);
         }
     }
     for (qsizetype i = 0; i < result.set.pages.size(); ++i) {
@@ -184,9 +227,7 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths, const ReadingRepo
             page.facts = std::move(image);
             page.facts.image = QImage();
         } catch (const ImageLoadException& error) {
-            if (result.set.pages.size() == 1)
-                throw;
-            throw naming(page.name(), error);
+            throw named(page.name(), error);
         }
     }
     // Each page was let go once checked, so no two are held at once; the first is decoded again.
@@ -197,17 +238,24 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths, const ReadingRepo
 
 PrintableImage ImageLoader::loadPage(const TargetPage& page) const
 {
-    const auto changed = [&page] {
-        return ImageLoadException(
-            QStringLiteral("%1 has changed since it was loaded. Load the target again.").arg(page.name()));
-    };
-    if (pageCount(page.facts.filePath) != page.pagesInFile)
-        throw changed();
-    PrintableImage image = load(page.facts.filePath, page.pageIndex);
+    const QString& path = page.facts.filePath;
+    int pages = 0;
+    PrintableImage image;
+    try {
+        checkFile(path, QStringLiteral("The file no longer exists. Put it back or load the target again."));
+        pages = pageCount(path);
+        if (pages == page.pagesInFile)
+            image = load(path, page.pageIndex);
+    } catch (const ImageLoadException& error) {
+        throw named(page.name(), error);
+    }
     const PrintableImage& facts = page.facts;
-    if (image.pixelWidth != facts.pixelWidth || image.pixelHeight != facts.pixelHeight ||
-        image.dpiX != facts.dpiX || image.dpiY != facts.dpiY || image.colorModel != facts.colorModel)
-        throw changed();
+    if (pages != page.pagesInFile || image.pixelWidth != facts.pixelWidth ||
+        image.pixelHeight != facts.pixelHeight || image.dpiX != facts.dpiX || image.dpiY != facts.dpiY ||
+        image.colorModel != facts.colorModel) {
+        throw ImageLoadException(
+            QStringLiteral("%1 has changed since it was loaded. Load the target again.").arg(page.name()));
+    }
     return image;
 }
 
@@ -218,6 +266,12 @@ PrintableImage ImageLoader::loadQtImage(const QString& path) const
     const AllocationLimitScope allocationLimit(kAllocationLimitMegabytes);
     QImageReader reader(path, QByteArray());
     reader.setAutoTransform(false);
+    if (isVectorFormat(reader.format())) {
+        throw ImageLoadException(
+            QStringLiteral("The file is a vector drawing (%1), not a pixel image. Export "
+                           "the target as TIFF, PNG or JPEG at its print resolution.")
+                .arg(QString::fromLatin1(reader.format().toUpper())));
+    }
     // The header's size is checked before the reader allocates anything.
     const QSize declared = reader.size();
     if (declared.isValid())

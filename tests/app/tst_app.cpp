@@ -202,8 +202,9 @@ private slots:
         const QString good = png(u"good.png"_s, 1200, 800, 100);
         load(good);
         w->loadCommandLine({good, u"a<b>&.png"_s}); // a set is refused as a whole, naming the page
-        const QString failed = u"good.png | DIN A3, Landscape | <b>Could not load target image</b><br>"
-                               "a&lt;b&gt;&amp;.png: The file could not be read as an image."_s;
+        const QString failed =
+            u"good.png | DIN A3, Landscape | <b>Could not load target image</b><br>"
+            "a&lt;b&gt;&amp;.png: The file does not exist. Check the file name and folder."_s;
         QCOMPARE(state(), failed);
         QColorSpace space(QColorSpace::SRgb);
         space.setDescription(u"  <b>Wide</b> & bright  "_s);

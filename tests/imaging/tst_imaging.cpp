@@ -8,6 +8,10 @@
 #include <zlib.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/fsuid.h>
+#endif
 
 #include <atomic>
 
@@ -148,6 +152,48 @@ private slots:
                  u"The file holds no full-resolution image, only thumbnails or masks."_s);
     }
 
+    // A single file's refusals name it, as a set's name the page; a file that is missing, gone or
+    // unreadable says so and what to do.
+    void namedRefusals()
+    {
+        const auto refusal = [](const std::function<void()>& load) {
+            try {
+                load();
+            } catch (const ImageLoadException& e) {
+                return e.message();
+            }
+            return QString();
+        };
+        QCOMPARE(refusal([] { ImageLoader().loadSet({g_folder + u"/nothere.tif"_s}); }),
+                 u"nothere.tif: The file does not exist. Check the file name and folder."_s);
+        const QString gone = writeFile(u"gone.tif"_s, tiffBytes({{}}));
+        const LoadedTargetSet set = ImageLoader().loadSet({gone});
+        QVERIFY(QFile::remove(gone));
+        QCOMPARE(refusal([&] { ImageLoader().loadPage(set.set.pages.constFirst()); }),
+                 u"gone.tif: The file no longer exists. Put it back or load the target again."_s);
+
+        QTemporaryFile locked(QDir::tempPath() + u"/locked-XXXXXX.tif"_s); // in a folder anyone may enter
+        QVERIFY(locked.open() && locked.write(tiffBytes({{}})) > 0 && locked.setPermissions({}));
+        const QString path = locked.fileName();
+        locked.close();
+        const bool root = ::geteuid() == 0;
+#ifdef Q_OS_LINUX
+        if (root) // files are then opened as nobody, without root's right to read them all
+            ::setfsuid(65534);
+#endif
+        const bool readable = QFile(path).open(QIODevice::ReadOnly);
+        const QString outcome = refusal([&] { ImageLoader().loadSet({path}); });
+#ifdef Q_OS_LINUX
+        if (root)
+            ::setfsuid(0);
+#endif
+        if (readable)
+            QSKIP("This user reads every file whatever its permissions, so none can be refused for them.");
+        QCOMPARE(outcome,
+                 QFileInfo(path).fileName() +
+                     u": The file cannot be read (permission denied). Check the file's permissions."_s);
+    }
+
     // Inputs that once crashed, hung or exhausted memory: each must now load soundly or fail with a message.
     void regressionsReplay()
     {
@@ -213,6 +259,10 @@ void TestImaging::load_data()
     row("image.tif.bak", tiffBytes({{}}), u"Choose a TIFF, JPEG, or PNG image."_s);
     row("png as.tif", png, u"The file could not be read as a TIFF image."_s);
     row("text.png", "not an image\n", kUnreadable);
+    row("missing.tif", {}, u"The file does not exist. Check the file name and folder."_s);
+    row("drawing.png", R"(<svg xmlns="http://www.w3.org/2000/svg" width="40" height="30"/>)",
+        u"The file is a vector drawing (SVG), not a pixel image. "
+        "Export the target as TIFF, PNG or JPEG at its print resolution."_s);
     QVERIFY(QDir(g_folder).mkpath(u"folder.png"_s));
     QCOMPARE(::mkfifo(QFile::encodeName(g_folder + u"/pipe.tif"_s).constData(), 0600), 0);
     for (const char* name : {"folder.png", "pipe.tif"}) // opening a pipe waits for a writer
