@@ -147,9 +147,18 @@ PrintableImage emptyResult(const QString& path)
     return result;
 }
 
-double statedDpi(double dotsPerInch)
+void setStatedResolution(PrintableImage& result, double dpiX, double dpiY)
 {
-    return std::isfinite(dotsPerInch) && dotsPerInch > 0.0 ? dotsPerInch : kFallbackDpi;
+    const auto stated = [](double dpi) { return std::isfinite(dpi) && dpi > 0.0; };
+    // A file that states one axis means square pixels, not 72 dpi across the
+    // other.
+    if (!stated(dpiX))
+        dpiX = dpiY;
+    if (!stated(dpiY))
+        dpiY = dpiX;
+    result.resolutionAssumed = !stated(dpiX);
+    result.dpiX = result.resolutionAssumed ? kFallbackDpi : dpiX;
+    result.dpiY = result.resolutionAssumed ? kFallbackDpi : dpiY;
 }
 
 void throwNoSuchPage(int pages, int page)
@@ -283,6 +292,7 @@ PrintableImage ImageLoader::loadQtImage(const QString& path) const
     PrintableImage result = emptyResult(path);
     result.pixelWidth = quint32(image.width());
     result.pixelHeight = quint32(image.height());
+    result.resolutionAssumed = true;
     result.colorModel = image.isGrayscale() ? QStringLiteral("Grayscale") : QStringLiteral("RGB");
     image.setColorSpace(QColorSpace());
     result.image = image;

@@ -268,8 +268,8 @@ PrintableImage ImageLoader::loadJpegImage(const QString& path) const
         throw ImageLoadException(unreadableImageMessage());
 
     // JFIF first, as every reader does; Exif where JFIF states nothing.
-    result.dpiX = statedDpi(read.jfifX > 0 ? read.jfifX : read.exifX);
-    result.dpiY = statedDpi(read.jfifY > 0 ? read.jfifY : read.exifY);
+    setStatedResolution(result, read.jfifX > 0 ? read.jfifX : read.exifX,
+                        read.jfifY > 0 ? read.jfifY : read.exifY);
     result.hasIccProfile = read.carriesProfile;
     if (read.carriesProfile)
         result.iccProfileDescription = iccProfileDescription(assembleProfile(read.iccChunks, read.iccCount));

@@ -179,10 +179,9 @@ bool decode(png_structp png, png_infop info, PngRead& read)
     png_uint_32 yPerMeter = 0;
     int unit = PNG_RESOLUTION_UNKNOWN;
     // Only a pHYs before the image data with an intact checksum reaches here.
-    if (png_get_pHYs(png, info, &xPerMeter, &yPerMeter, &unit) && unit == PNG_RESOLUTION_METER) {
-        read.result.dpiX = statedDpi(xPerMeter / kInchesPerMeter);
-        read.result.dpiY = statedDpi(yPerMeter / kInchesPerMeter);
-    }
+    if (!png_get_pHYs(png, info, &xPerMeter, &yPerMeter, &unit) || unit != PNG_RESOLUTION_METER)
+        xPerMeter = yPerMeter = 0;
+    setStatedResolution(read.result, xPerMeter / kInchesPerMeter, yPerMeter / kInchesPerMeter);
     read.result.colorModel =
         (colorType & PNG_COLOR_MASK_COLOR) ? QStringLiteral("RGB") : QStringLiteral("Grayscale");
 

@@ -23,8 +23,10 @@ QString unreadableImageMessage();
 // A result with the path, the file name and the defaults of an image that states nothing.
 PrintableImage emptyResult(const QString& path);
 
-// A resolution the file states, as dots per inch; 72 when it is not positive and finite.
-double statedDpi(double dotsPerInch);
+// Sets the result's resolution from what the file states per axis, in dots per inch; a value that
+// is not positive and finite states nothing. One stated axis stands for both; with none, 72 dpi
+// stands in and the resolution counts as assumed.
+void setStatedResolution(PrintableImage& result, double dpiX, double dpiY);
 
 // CMYK prints through RGB by one rule on every path: R = (255 - K) * (255 - C) / 255, and
 // likewise G from M and B from Y, in whole numbers.

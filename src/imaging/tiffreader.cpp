@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -48,9 +50,18 @@ struct TiffCloser
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
 #if TIFFLIB_VERSION >= 20221213
-int onError(TIFF*, void* reports, const char*, const char*, va_list)
+int onError(TIFF*, void* reports, const char*, const char* format, va_list arguments)
 {
-    static_cast<TiffReports*>(reports)->damaged = true;
+    // libtiff refuses a resolution that is NaN or negative and leaves the tag unset: for the
+    // reader that is a resolution the file does not state, not damage.
+    char text[256];
+    va_list copy;
+    va_copy(copy, arguments);
+    std::vsnprintf(text, sizeof text, format, copy);
+    va_end(copy);
+    const bool resolution = std::strstr(text, "Bad value") &&
+                            (std::strstr(text, "\"XResolution\"") || std::strstr(text, "\"YResolution\""));
+    static_cast<TiffReports*>(reports)->damaged |= !resolution;
     return 1; // handled: nothing reaches libtiff's global handler or stderr
 }
 
@@ -89,15 +100,12 @@ TIFF* openTiff(const QString& path, TiffReports& reports)
 #endif
 }
 
+// Dots per inch as stated; 0 where the unit states none.
 double tiffDpi(float resolution, uint16_t unit)
 {
-    if (!(resolution > 0.0f))
-        return kFallbackDpi;
-    if (unit == RESUNIT_INCH)
-        return statedDpi(double(resolution));
-    if (unit == RESUNIT_CENTIMETER)
-        return statedDpi(double(resolution) * 2.54);
-    return kFallbackDpi;
+    return unit == RESUNIT_INCH         ? double(resolution)
+           : unit == RESUNIT_CENTIMETER ? double(resolution) * 2.54
+                                        : 0.0;
 }
 
 enum class Model
@@ -426,8 +434,7 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
     PrintableImage result = emptyResult(path);
     result.pixelWidth = width;
     result.pixelHeight = height;
-    result.dpiX = tiffDpi(xResolution, resolutionUnit);
-    result.dpiY = tiffDpi(yResolution, resolutionUnit);
+    setStatedResolution(result, tiffDpi(xResolution, resolutionUnit), tiffDpi(yResolution, resolutionUnit));
     result.colorModel = format.colorModel;
     result.hasIccProfile = hasIccProfile;
     if (hasIccProfile)

@@ -82,11 +82,12 @@ QByteArray tiffBytes(const QList<TiffSpec>& pages)
         const quint16 alpha = EXTRASAMPLE_ASSOCALPHA;
         if (s.samples == 4 && s.photometric == PHOTOMETRIC_RGB)
             TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &alpha);
-        if (s.unit) {
+        if (s.unit) // a resolution of 0 is left out
             TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, s.unit);
-            TIFFSetField(tiff, TIFFTAG_XRESOLUTION, double(s.dpiX));
-            TIFFSetField(tiff, TIFFTAG_YRESOLUTION, double(s.dpiY));
-        }
+        for (const auto& [tag, dpi] :
+             {std::pair(TIFFTAG_XRESOLUTION, s.dpiX), std::pair(TIFFTAG_YRESOLUTION, s.dpiY)})
+            if (s.unit && dpi)
+                TIFFSetField(tiff, tag, double(dpi));
         if (!s.iccProfile.isEmpty())
             TIFFSetField(tiff, TIFFTAG_ICCPROFILE, quint32(s.iccProfile.size()), s.iccProfile.constData());
         const quint32 w = s.tile ? s.tile : s.width, h = s.tile ? s.tile : s.height;
@@ -279,6 +280,22 @@ void TestImaging::load_data()
     tiffRow("tiled.tif", tiled, "RGB", {72, 72});
     tiffRow("cmyk8.tif", {PHOTOMETRIC_SEPARATED, 4, 8, SAMPLEFORMAT_UINT, described.iccProfile()},
             "CMYK, Embedded ICC profile", {});
+    tiffRow("x resolution only.tif", {PHOTOMETRIC_MINISBLACK, 1, 8, SAMPLEFORMAT_UINT, {}, RESUNIT_INCH, 300},
+            "Grayscale", {300, 300});
+    // XResolution 300 rewritten as a NaN double, YResolution 150 as a negative rational.
+    const auto resolutionAs = [](QByteArray tiff, char tag, char type, const QByteArray& value) {
+        const qsizetype entry = tiff.indexOf(tag + QByteArray("\x01\x05\0\x01\0\0\0", 7));
+        const qsizetype offset = qFromLittleEndian<quint32>(tiff.constData() + entry + 8);
+        return tiff.replace(entry + 2, 1, QByteArray(1, type)).replace(offset, 8, value);
+    };
+    const QByteArray nan("\0\0\0\0\0\0\xF8\x7F", 8), negative("\x6A\xFF\xFF\xFF\x01\0\0\0", 8);
+    row("nan, negative resolution.tif",
+        resolutionAs(
+            resolutionAs(
+                tiffBytes({{PHOTOMETRIC_MINISBLACK, 1, 8, SAMPLEFORMAT_UINT, {}, RESUNIT_INCH, 300, 150}}),
+                '\x1A', '\x0C', nan),
+            '\x1B', '\x0A', negative),
+        u"Grayscale"_s, {}, {72, 72});
     QImage rgba64(6, 5, QImage::Format_RGBA64); // 16-bit values and a varying alpha
     for (quint64 i = 0; i < 30; ++i)
         reinterpret_cast<quint64*>(rgba64.bits())[i] = (i + 1) * 0x9E3779B97F4A7C15ull;
@@ -372,8 +389,10 @@ void TestImaging::load()
     PrintableImage image;
     QCOMPARE(outcomeOf(file, 0, &image), expected);
     QVERIFY(expected != kTooLarge || g_largest < 64 << 20); // refused before a pixel buffer exists
-    if (dpi.isValid())
+    if (dpi.isValid()) { // 72 x 72 here always stands for a file that states none
         QCOMPARE(QSizeF(image.dpiX, image.dpiY), dpi);
+        QCOMPARE(image.resolutionAssumed, dpi == QSizeF(72, 72));
+    }
     if (pixels.isNull())
         return;
     if (!file.contains(".jp"_L1)) // lossless: exact at 16 bits per channel, premultiplied or not
