@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QLocale>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #ifdef Q_OS_UNIX
@@ -161,6 +163,32 @@ void setStatedResolution(PrintableImage& result, double dpiX, double dpiY)
     result.dpiY = result.resolutionAssumed ? kFallbackDpi : dpiY;
 }
 
+void checkLineWidth(quint32 width, QImage::Format format)
+{
+    // The toolkit counts the bits of one line in an int.
+    const quint32 widest = quint32((INT_MAX - 31) / QImage::toPixelFormat(format).bitsPerPixel());
+    if (width > widest) {
+        QLocale numbers(QLocale::C);
+        numbers.setNumberOptions({});
+        throw ImageLoadException(QStringLiteral("The image is too wide to load: %1 pixels, at most %2.")
+                                     .arg(numbers.toString(width), numbers.toString(widest)));
+    }
+}
+
+QImage allocateImage(quint32 width, quint32 height, QImage::Format format)
+{
+    checkLineWidth(width, format);
+    QImage image(int(width), int(height), format);
+    if (image.isNull()) {
+        const quint64 bytes =
+            quint64(width) * height * quint64(QImage::toPixelFormat(format).bitsPerPixel()) / 8;
+        throw ImageLoadException(
+            QStringLiteral("There is not enough memory to load the image: it needs %1 MB.")
+                .arg((bytes + (1u << 20) - 1) >> 20));
+    }
+    return image;
+}
+
 void throwNoSuchPage(int pages, int page)
 {
     if (pages == 0)
@@ -283,8 +311,11 @@ PrintableImage ImageLoader::loadQtImage(const QString& path) const
     }
     // The header's size is checked before the reader allocates anything.
     const QSize declared = reader.size();
-    if (declared.isValid())
+    if (declared.isValid()) {
         checkPixelCount(quint64(declared.width()), quint64(declared.height()));
+        if (reader.imageFormat() != QImage::Format_Invalid)
+            checkLineWidth(quint32(declared.width()), reader.imageFormat());
+    }
     QImage image = reader.read();
     if (image.isNull())
         throw ImageLoadException(unreadableImageMessage());

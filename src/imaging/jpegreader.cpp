@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QScopeGuard>
 #include <QtEndian>
 
 #include <csetjmp>
@@ -204,9 +205,7 @@ bool decode(JpegRead& read, const uchar* data, qsizetype size)
         info.out_color_space = JCS_EXT_RGBX;
     }
     jpeg_start_decompress(&info);
-    read.image = QImage(int(info.output_width), int(info.output_height), format);
-    if (read.image.isNull())
-        return false;
+    read.image = allocateImage(info.output_width, info.output_height, format);
     if (cmyk)
         read.row.resize(size_t(info.output_width) * 4);
     // Adobe's writers store CMYK with 0 meaning full ink, and mark the file so.
@@ -250,19 +249,21 @@ PrintableImage ImageLoader::loadJpegImage(const QString& path) const
     read.errors.emit_message = message;
     read.errors.output_message = quiet;
     read.info.client_data = &read;
-    const bool decoded = decode(read, data, size);
-
     PrintableImage result = emptyResult(path);
-    if (decoded) {
-        const jpeg_decompress_struct& info = read.info;
-        result.pixelWidth = quint32(read.image.width());
-        result.pixelHeight = quint32(read.image.height());
-        result.colorModel = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK
-                                ? QStringLiteral("CMYK")
-                            : info.num_components == 1 ? QStringLiteral("Grayscale")
-                                                       : QStringLiteral("RGB");
+    bool decoded = false;
+    {
+        const auto destroy = qScopeGuard([&read] { jpeg_destroy_decompress(&read.info); });
+        decoded = decode(read, data, size);
+        if (decoded) {
+            const jpeg_decompress_struct& info = read.info;
+            result.pixelWidth = quint32(read.image.width());
+            result.pixelHeight = quint32(read.image.height());
+            result.colorModel = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK
+                                    ? QStringLiteral("CMYK")
+                                : info.num_components == 1 ? QStringLiteral("Grayscale")
+                                                           : QStringLiteral("RGB");
+        }
     }
-    jpeg_destroy_decompress(&read.info);
     checkPixelCount(read.width, read.height);
     if (!decoded)
         throw ImageLoadException(unreadableImageMessage());

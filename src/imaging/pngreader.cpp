@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QScopeGuard>
 
 #include <png.h>
 #include <zlib.h>
@@ -145,7 +146,8 @@ void setPalette(png_structp png, png_infop info, QImage& image)
     image.setColorTable(table);
 }
 
-// Returns false when libpng gave up; the reason does not matter to the user.
+// Returns false on damage, which is one message to the user; a size the toolkit cannot hold
+// is refused with its own.
 bool decode(png_structp png, png_infop info, PngRead& read)
 {
     if (setjmp(png_jmpbuf(png)))
@@ -163,12 +165,12 @@ bool decode(png_structp png, png_infop info, PngRead& read)
         return false;
     const int colorType = png_get_color_type(png, info);
     const QImage::Format format = prepareFormat(png, info);
+    // Before libpng allocates rows of that width.
+    checkLineWidth(width, format);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
 
-    read.image = QImage(int(width), int(height), format);
-    if (read.image.isNull())
-        return false;
+    read.image = allocateImage(width, height, format);
     if (format == QImage::Format_Indexed8)
         setPalette(png, info, read.image);
     read.rows.resize(height);
@@ -204,8 +206,12 @@ PrintableImage ImageLoader::loadPngImage(const QString& path) const
     read.result = emptyResult(path);
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, fail, warn);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    const bool decoded = info && decode(png, info, read);
-    png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr);
+    bool decoded = false;
+    {
+        const auto destroy = qScopeGuard(
+            [&] { png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr); });
+        decoded = info && decode(png, info, read);
+    }
     checkPixelCount(read.width, read.height);
     if (!decoded)
         throw ImageLoadException(unreadableImageMessage());

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QImage>
 #include <QString>
 #include <QtGlobal>
 
@@ -27,6 +28,12 @@ PrintableImage emptyResult(const QString& path);
 // is not positive and finite states nothing. One stated axis stands for both; with none, 72 dpi
 // stands in and the resolution counts as assumed.
 void setStatedResolution(PrintableImage& result, double dpiX, double dpiY);
+
+// Throws ImageLoadException when a line of the image is longer than the toolkit holds in the format.
+void checkLineWidth(quint32 width, QImage::Format format);
+
+// The buffer the decoded pixels go into; refused like checkLineWidth, or when memory runs out.
+QImage allocateImage(quint32 width, quint32 height, QImage::Format format);
 
 // CMYK prints through RGB by one rule on every path: R = (255 - K) * (255 - C) / 255, and
 // likewise G from M and B from Y, in whole numbers.

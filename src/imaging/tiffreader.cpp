@@ -380,10 +380,9 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
         throw ImageLoadException(undecodableMessage());
 
     // Premultiplied samples go into a premultiplied image: their colours stay the file's.
-    QImage image(int(width), int(height),
-                 format.layout.associatedAlpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32);
-    if (image.isNull())
-        throw ImageLoadException(undecodableMessage());
+    QImage image = allocateImage(width, height,
+                                 format.layout.associatedAlpha ? QImage::Format_ARGB32_Premultiplied
+                                                               : QImage::Format_ARGB32);
 
     // One strip or tile per plane, decoded in turn: memory beyond the image stays one chunk.
     std::vector<uchar> chunk(size_t(chunkBytes) * size_t(planes));
