@@ -189,6 +189,14 @@ QImage allocateImage(quint32 width, quint32 height, QImage::Format format)
     return image;
 }
 
+bool isGrayImage(const QImage& image)
+{
+    const QList<QRgb> palette = image.colorTable();
+    if (palette.isEmpty())
+        return image.isGrayscale();
+    return std::all_of(palette.begin(), palette.end(), [](QRgb entry) { return qIsGray(entry); });
+}
+
 void throwNoSuchPage(int pages, int page)
 {
     if (pages == 0)
@@ -324,7 +332,7 @@ PrintableImage ImageLoader::loadQtImage(const QString& path) const
     result.pixelWidth = quint32(image.width());
     result.pixelHeight = quint32(image.height());
     result.resolutionAssumed = true;
-    result.colorModel = image.isGrayscale() ? QStringLiteral("Grayscale") : QStringLiteral("RGB");
+    result.colorModel = isGrayImage(image) ? QStringLiteral("Grayscale") : QStringLiteral("RGB");
     image.setColorSpace(QColorSpace());
     result.image = image;
     return result;

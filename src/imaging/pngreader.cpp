@@ -219,9 +219,8 @@ PrintableImage ImageLoader::loadPngImage(const QString& path) const
     PrintableImage result = read.result;
     result.pixelWidth = quint32(read.image.width());
     result.pixelHeight = quint32(read.image.height());
-    // A palette of greys only is a grayscale image, as it is for the toolkit.
-    if (result.colorModel == QLatin1String("RGB") && read.image.format() == QImage::Format_Indexed8 &&
-        read.image.isGrayscale())
+    // Optimisers turn grey charts into palettes of greys, down to 1 bit.
+    if (read.image.format() == QImage::Format_Indexed8 && isGrayImage(read.image))
         result.colorModel = QStringLiteral("Grayscale");
     result.hasIccProfile = read.carriesProfile;
     if (read.carriesProfile)

@@ -35,6 +35,10 @@ void checkLineWidth(quint32 width, QImage::Format format);
 // The buffer the decoded pixels go into; refused like checkLineWidth, or when memory runs out.
 QImage allocateImage(quint32 width, quint32 height, QImage::Format format);
 
+// Whether the decoded pixels are greys by the loader's own rule, the same on every Qt version: a
+// grey format, or a palette whose entries are all grey, whatever its size.
+bool isGrayImage(const QImage& image);
+
 // CMYK prints through RGB by one rule on every path: R = (255 - K) * (255 - C) / 255, and
 // likewise G from M and B from Y, in whole numbers.
 inline QRgb cmykToRgb(int c, int m, int y, int k)

@@ -320,6 +320,40 @@ void TestImaging::load_data()
         u"Grayscale"_s, {}, {72, 72});
     row("late phys.png", QByteArray(unstated).insert(unstated.size() - 12, phys), u"Grayscale"_s, {},
         {72, 72});
+    // Palettes as optimisers write them, here 2 bits of greys.
+    const auto palettePng = [&](int depth, const QList<QRgb>& palette, int indices,
+                                QImage* pixels = nullptr) {
+        QByteArray entries, data;
+        for (const QRgb entry : palette)
+            entries.append(char(qRed(entry))).append(char(qGreen(entry))).append(char(qBlue(entry)));
+        QImage image(10, 6, QImage::Format_Indexed8);
+        image.setColorTable(palette);
+        for (int y = 0; y < 6; ++y) {
+            QByteArray line((10 * depth + 7) / 8 + 1, '\0'); // filter type 0 first
+            for (int x = 0; x < 10; ++x) {
+                line[1 + x * depth / 8] =
+                    char(line[1 + x * depth / 8] | (x + y) % indices << (8 - depth - x * depth % 8));
+                image.setPixel(x, y, uint((x + y) % indices % palette.size()));
+            }
+            data += line;
+        }
+        QByteArray idat(int(compressBound(uLong(data.size()))), '\0');
+        uLongf size = uLongf(idat.size());
+        compress(reinterpret_cast<Bytef*>(idat.data()), &size,
+                 reinterpret_cast<const Bytef*>(data.constData()), uLong(data.size()));
+        if (pixels)
+            *pixels = image;
+        return png.left(8) + pngChunk("IHDR", be32(10) + be32(6) + char(depth) + QByteArray("\3\0\0\0", 4)) +
+               pngChunk("PLTE", entries) + pngChunk("IDAT", idat.left(int(size))) + pngChunk("IEND", {});
+    };
+    const QList<QRgb> greys = {0xFF101010, 0xFF606060, 0xFFB0B0B0, 0xFFF0F0F0};
+    QImage grayPalette, grayBmp(10, 6, QImage::Format_Mono);
+    const QByteArray grayPng = palettePng(2, greys, 4, &grayPalette);
+    row("gray palette, 2-bit.png", grayPng, u"Grayscale"_s, grayPalette);
+    grayBmp.setColorTable({0xFF333333, 0xFFCCCCCC}); // through the toolkit's reader
+    for (int i = 0; i < 60; ++i)
+        grayBmp.setPixel(i % 10, i / 10, uint(i % 7 % 2));
+    row("gray palette, 1-bit bmp as.png", encode(grayBmp, "bmp"), u"Grayscale"_s, grayBmp);
     row("gray, inch.jpg", jfif(encode(gray, "jpeg"), 1, 96, 120), u"Grayscale"_s, gray, {96, 120});
     QImage profiled = quadrants(32, 32);
     profiled.setColorSpace(described);
