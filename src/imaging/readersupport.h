@@ -15,7 +15,7 @@ namespace Lumetra {
 // Called with the size from the file's header, before any pixel buffer exists.
 void checkPixelCount(quint64 width, quint64 height);
 
-// "The file could not be read as an image.": the PNG and JPEG readers' one failure.
+// "The file could not be read as an image.": what damage in a PNG or JPEG file is refused with.
 QString unreadableImageMessage();
 
 // Refuses a page beyond the last of a file with pages pages.

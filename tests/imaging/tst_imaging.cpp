@@ -2,6 +2,7 @@
 
 #include <QColorSpace>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QtTest>
 
 #include <tiffio.h>
@@ -14,6 +15,9 @@
 #endif
 
 #include <atomic>
+#include <cstdlib>
+
+#include <jpeglib.h>
 
 using namespace Lumetra;
 using namespace Qt::Literals::StringLiterals;
@@ -108,6 +112,36 @@ QByteArray tiffBytes(const QList<TiffSpec>& pages)
     TIFFClose(tiff);
     QFile file(QFile::decodeName(path));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// `image` as libjpeg writes it with one scan per component.
+QByteArray scanPerComponent(const QImage& image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* bytes = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &bytes, &size);
+    info.image_width = JDIMENSION(rgb.width()), info.image_height = JDIMENSION(rgb.height());
+    info.input_components = 3, info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 100, TRUE);
+    static const jpeg_scan_info scans[] = {
+        {1, {0}, 0, 63, 0, 0}, {1, {1}, 0, 63, 0, 0}, {1, {2}, 0, 63, 0, 0}};
+    info.scan_info = scans, info.num_scans = 3;
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<uchar*>(rgb.constScanLine(int(info.next_scanline)));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const QByteArray result(reinterpret_cast<const char*>(bytes), qsizetype(size));
+    std::free(bytes);
+    return result;
 }
 
 // Under the sanitizers the largest single allocation shows whether a hostile header got a buffer.
@@ -414,6 +448,34 @@ void TestImaging::load_data()
     const QString tooWide = u"The image is too wide to load: 67,108,864 pixels, at most 67,108,863."_s;
     row("too wide.tif", lzw(67108864, 4), tooWide);
     row("too wide.png", ihdr(67108864, 4), tooWide);
+
+    // JPEG processes libjpeg does not decode.
+    row("12-bit.jpg", QByteArray(jpeg).replace(frame - 1, 1, "\x0C"),
+        u"12-bit JPEG is not supported. Save the target as 8-bit JPEG, PNG or TIFF."_s);
+#if LIBJPEG_TURBO_VERSION_NUMBER < 3000000 // libjpeg-turbo 3 decodes 8-bit lossless JPEG itself
+    row("lossless.jpg", QByteArray(jpeg).replace(frame - 4, 1, "\xC3"),
+        u"Lossless JPEG is not supported. Save the target as PNG or TIFF."_s);
+#endif
+    row("hierarchical.jpg", QByteArray(jpeg).replace(frame - 4, 1, "\xC5"),
+        u"Hierarchical JPEG is not supported. Save the target as PNG or TIFF."_s);
+
+    // Scans missing, which no decoder reports: a progressive file cut after its first scan or without
+    // its last refinement, and one of a scan per component without the Cr scan.
+    QByteArray progressive;
+    QBuffer progressiveBuffer(&progressive);
+    QImageWriter progressiveWriter(&progressiveBuffer, "jpeg");
+    progressiveWriter.setProgressiveScanWrite(true);
+    progressiveWriter.setQuality(100);
+    QVERIFY(progressiveWriter.write(quadrants(16, 16)));
+    const QByteArray scans = scanPerComponent(quadrants(16, 16));
+    row("progressive.jpg", progressive, u"RGB"_s, quadrants(16, 16));
+    row("progressive, first scan.jpg",
+        progressive.left(progressive.indexOf("\xFF\xDA", progressive.indexOf("\xFF\xDA") + 2)) + "\xFF\xD9",
+        kUnreadable);
+    row("progressive, no last scan.jpg", progressive.left(progressive.lastIndexOf("\xFF\xDA")) + "\xFF\xD9",
+        kUnreadable);
+    row("scan per component.jpg", scans, u"RGB"_s, quadrants(16, 16));
+    row("scan per component, no Cr.jpg", scans.left(scans.lastIndexOf("\xFF\xDA")) + "\xFF\xD9", kUnreadable);
 }
 
 void TestImaging::load()
