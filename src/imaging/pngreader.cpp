@@ -9,6 +9,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <vector>
@@ -20,6 +21,9 @@ namespace {
 constexpr double kInchesPerMeter = 39.37007874015748;
 // A profile larger than this is still reported, but not unpacked for its description.
 constexpr uLong kMaxProfileBytes = 64u << 20;
+// An iCCP chunk is the profile's name (up to 79 bytes and a zero), a compression byte and the
+// compressed profile; libpng's own limit of 8,000,000 bytes drops real profiles of press devices.
+constexpr png_alloc_size_t kMaxProfileChunkBytes = kMaxProfileBytes + 81;
 
 // Everything the decode fills in lives here, outside the frame that libpng's
 // error handling jumps back into, so nothing is lost or left half-built.
@@ -49,12 +53,16 @@ void readData(png_structp png, png_bytep data, size_t length)
 }
 
 // Before the image data a warning drops one ancillary chunk (a pHYs with a bad
-// checksum, say), which then simply states nothing. From the image data on, a
-// warning means the pixels or what follows them are damaged.
-void warn(png_structp png, png_const_charp)
+// checksum, say), which then simply states nothing; a profile too large to keep is
+// still carried, and libpng names the chunk a warning is about. From the image data
+// on, a warning means the pixels or what follows them are damaged.
+void warn(png_structp png, png_const_charp message)
 {
-    if (static_cast<PngRead*>(png_get_error_ptr(png))->readingImageData)
+    auto* read = static_cast<PngRead*>(png_get_error_ptr(png));
+    if (read->readingImageData)
         png_longjmp(png, 1);
+    if (std::strncmp(message, "iCCP", 4) == 0)
+        read->carriesProfile = true;
 }
 
 // libpng checks a profile against the image's colour type and drops one it
@@ -138,12 +146,23 @@ void setPalette(png_structp png, png_infop info, QImage& image)
     png_bytep alphas = nullptr;
     int alphaCount = 0;
     png_get_tRNS(png, info, &alphas, &alphaCount, nullptr);
-    // Indices past the palette are damage that libpng reports; 256 entries keep every index defined.
-    QList<QRgb> table(256, qRgb(0, 0, 0));
-    for (int i = 0; i < count && i < 256; ++i)
+    QList<QRgb> table(qBound(0, count, 256));
+    for (int i = 0; i < table.size(); ++i)
         table[i] = qRgba(entries[i].red, entries[i].green, entries[i].blue, i < alphaCount ? alphas[i] : 255);
-    table.resize(qMax(count, 1));
     image.setColorTable(table);
+}
+
+// libpng's own check lets the first index past the palette through without a word; its pixels
+// would print in a colour the file never gave.
+bool indicesWithinPalette(const QImage& image)
+{
+    const int entries = image.colorCount();
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar* line = image.constScanLine(y);
+        if (*std::max_element(line, line + image.width()) >= entries)
+            return false;
+    }
+    return true;
 }
 
 // Returns false on damage, which is one message to the user; a size the toolkit cannot hold
@@ -155,6 +174,7 @@ bool decode(png_structp png, png_infop info, PngRead& read)
     png_set_read_fn(png, &read, readData);
     // The pixel cap, checked below, is the only size limit.
     png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
+    png_set_chunk_malloc_max(png, kMaxProfileChunkBytes);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, reinterpret_cast<png_const_bytep>("iCCP"), 1);
     png_set_read_user_chunk_fn(png, &read, keepProfile);
     png_read_info(png, info);
@@ -191,7 +211,7 @@ bool decode(png_structp png, png_infop info, PngRead& read)
     png_read_image(png, read.rows.data());
     // Reads up to IEND and checks every checksum on the way: a file cut short fails here.
     png_read_end(png, nullptr);
-    return true;
+    return format != QImage::Format_Indexed8 || indicesWithinPalette(read.image);
 }
 
 } // namespace

@@ -354,7 +354,8 @@ void TestImaging::load_data()
         u"Grayscale"_s, {}, {72, 72});
     row("late phys.png", QByteArray(unstated).insert(unstated.size() - 12, phys), u"Grayscale"_s, {},
         {72, 72});
-    // Palettes as optimisers write them, here 2 bits of greys.
+    // Palettes as optimisers write them: 2-bit of greys; 4 entries and indices up to one past them,
+    // which libpng lets through.
     const auto palettePng = [&](int depth, const QList<QRgb>& palette, int indices,
                                 QImage* pixels = nullptr) {
         QByteArray entries, data;
@@ -384,10 +385,21 @@ void TestImaging::load_data()
     QImage grayPalette, grayBmp(10, 6, QImage::Format_Mono);
     const QByteArray grayPng = palettePng(2, greys, 4, &grayPalette);
     row("gray palette, 2-bit.png", grayPng, u"Grayscale"_s, grayPalette);
+    row("past the palette.png", palettePng(4, greys, 5), kUnreadable);
     grayBmp.setColorTable({0xFF333333, 0xFFCCCCCC}); // through the toolkit's reader
     for (int i = 0; i < 60; ++i)
         grayBmp.setPixel(i % 10, i / 10, uint(i % 7 % 2));
     row("gray palette, 1-bit bmp as.png", encode(grayBmp, "bmp"), u"Grayscale"_s, grayBmp);
+    // A press profile of 9 MB, stored: over libpng's limit of 8,000,000 bytes for a chunk.
+    QByteArray press9 = described.iccProfile().leftJustified(9'000'000, '\0').replace(0, 4, be32(9'000'000));
+    QByteArray stored(int(compressBound(uLong(press9.size()))), '\0');
+    uLongf storedSize = uLongf(stored.size());
+    compress2(reinterpret_cast<Bytef*>(stored.data()), &storedSize,
+              reinterpret_cast<const Bytef*>(press9.constData()), uLong(press9.size()), 0);
+    row("9 MB profile.png",
+        QByteArray(unstated).insert(
+            33, pngChunk("iCCP", QByteArray("press\0\0", 7) + stored.left(int(storedSize)))),
+        u"Grayscale, Lumetra test profile"_s);
     row("gray, inch.jpg", jfif(encode(gray, "jpeg"), 1, 96, 120), u"Grayscale"_s, gray, {96, 120});
     QImage profiled = quadrants(32, 32);
     profiled.setColorSpace(described);
