@@ -123,9 +123,11 @@ struct Layout
     bool minIsWhite = false;
     bool alpha = false;
     bool associatedAlpha = false;
+    int alphaSample = 0; // among the pixel's samples
 };
 
-// Where each channel's samples of one row start, and the distance between pixels.
+// Where each channel's samples of one row start (the colour channels, then alpha), and the
+// distance between pixels.
 struct RowSamples
 {
     const uchar* channel[5] = {};
@@ -199,21 +201,38 @@ struct Format
     uint16_t samples = 0;
     bool separate = false;
     QString colorModel;
+    int ignoredChannels = 0;
 };
+
+// A compression this libtiff cannot decode, or old-style JPEG, whose files each writer made up
+// differently and which libtiff decodes only by guessing.
+void checkCompression(uint16_t compression)
+{
+    if (compression != COMPRESSION_OJPEG && TIFFIsCODECConfigured(compression))
+        return;
+    const TIFFCodec* codec = TIFFFindCODEC(compression);
+    const QString scheme = compression == COMPRESSION_OJPEG ? QStringLiteral("old-style JPEG compression")
+                           : codec ? QStringLiteral("%1 compression").arg(QString::fromLatin1(codec->name))
+                                   : QStringLiteral("compression scheme %1").arg(compression);
+    throw ImageLoadException(QStringLiteral("The TIFF image uses %1, which Lumetra cannot read. Save the "
+                                            "target uncompressed or with LZW or Deflate compression.")
+                                 .arg(scheme));
+}
 
 Format readFormat(TIFF* tiff)
 {
     Format format;
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    checkCompression(compression);
     uint16_t photometric = 0;
     if (TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) == 0) {
         throw ImageLoadException(QStringLiteral("The TIFF image does not state its color model (it has no "
                                                 "Photometric tag), so its colors are unknown."));
     }
-    uint16_t compression = COMPRESSION_NONE;
     uint16_t sampleFormat = SAMPLEFORMAT_UINT;
     uint16_t planar = PLANARCONFIG_CONTIG;
     uint16_t inkSet = INKSET_CMYK;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &format.samples);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &format.bits);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
@@ -268,14 +287,21 @@ Format readFormat(TIFF* tiff)
                                      .arg(format.bits));
     }
 
-    if (format.samples > layout.colorChannels) {
-        uint16_t extraCount = 0;
-        uint16_t* extras = nullptr;
-        if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extras) && extraCount > 0 && extras) {
-            layout.alpha = extras[0] == EXTRASAMPLE_ASSOCALPHA || extras[0] == EXTRASAMPLE_UNASSALPHA;
-            layout.associatedAlpha = extras[0] == EXTRASAMPLE_ASSOCALPHA;
-        }
+    // Alpha is the first extra sample marked so, wherever it stands. The others (spot colours, and
+    // unspecified samples, which some writers use for alpha) are not printed, and the inspector says so.
+    const int extraSamples = format.samples - layout.colorChannels;
+    uint16_t extraCount = 0;
+    uint16_t* extras = nullptr;
+    if (extraSamples > 0 && TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extras) && extras) {
+        uint16_t* const end = extras + std::min<int>(extraCount, extraSamples);
+        uint16_t* const alpha = std::find_if(extras, end, [](uint16_t kind) {
+            return kind == EXTRASAMPLE_ASSOCALPHA || kind == EXTRASAMPLE_UNASSALPHA;
+        });
+        layout.alpha = alpha != end;
+        layout.associatedAlpha = layout.alpha && *alpha == EXTRASAMPLE_ASSOCALPHA;
+        layout.alphaSample = layout.colorChannels + int(alpha - extras);
     }
+    format.ignoredChannels = extraSamples - int(layout.alpha);
     return format;
 }
 
@@ -355,6 +381,10 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
     void* iccData = nullptr;
     const bool hasIccProfile =
         TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &iccSize, &iccData) == 1 && iccSize != 0 && iccData;
+    const QString iccDescription =
+        hasIccProfile
+            ? iccProfileDescription(QByteArray(static_cast<const char*>(iccData), qsizetype(iccSize)))
+            : QString();
 
     // A header may declare any size; refuse before a pixel buffer exists.
     checkPixelCount(width, height);
@@ -409,16 +439,17 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
             const uint32_t columns = std::min(chunkWidth, width - left);
             for (uint32_t r = 0; r < rows; ++r) {
                 RowSamples samples;
-                // The colour channels and the alpha after them; other extra samples are not printed.
+                // The colour channels, then alpha; other extra samples are not printed.
                 for (int c = 0; c < format.layout.colorChannels + int(format.layout.alpha); ++c) {
-                    const int plane = format.separate ? c : 0;
+                    const int sample = c < format.layout.colorChannels ? c : format.layout.alphaSample;
+                    const int plane = format.separate ? sample : 0;
                     const uchar* row =
                         chunk.data() + size_t(chunkBytes) * size_t(plane) + size_t(r * chunkRowBytes);
                     if (packed) {
                         unpackRow(row, unpacked.data(), columns * uint32_t(samplesPerPlane), format.bits);
                         row = unpacked.data();
                     }
-                    samples.channel[c] = row + (format.separate ? 0 : c * (packed ? 1 : sampleBytes));
+                    samples.channel[c] = row + (format.separate ? 0 : sample * (packed ? 1 : sampleBytes));
                 }
                 samples.stride = (packed ? 1 : sampleBytes) * samplesPerPlane;
                 auto* out = reinterpret_cast<QRgb*>(image.scanLine(int(top + r))) + left;
@@ -435,9 +466,9 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
     result.pixelHeight = height;
     setStatedResolution(result, tiffDpi(xResolution, resolutionUnit), tiffDpi(yResolution, resolutionUnit));
     result.colorModel = format.colorModel;
+    result.ignoredChannels = format.ignoredChannels;
     result.hasIccProfile = hasIccProfile;
-    if (hasIccProfile)
-        result.iccProfileDescription = QStringLiteral("Embedded ICC profile");
+    result.iccProfileDescription = iccDescription;
     result.image = image;
     return result;
 }

@@ -18,6 +18,11 @@ public:
         return s.paper.name + (int(s.orientation) ? u", Landscape"_s : u", Portrait"_s) +
                u", %1, %2"_s.arg(s.rotationDegrees).arg(int(s.alignment));
     }
+    static void show(MainWindow& w, const PrintableImage& image) // as a load leaves it, in the Image box
+    {
+        w.m_image = image;
+        w.updateMetadata();
+    }
 };
 
 using namespace Lumetra;
@@ -218,6 +223,20 @@ private slots:
         QCOMPARE(answered({enter}, [&] { load(profiled); }), QStringList(question));
         QCOMPARE(state(), u"<i>profiled.png | DIN A3+, Portrait | hidden -"_s);
         QCOMPARE(lines().at(5), u"ICC Profile: <b>Wide</b> & bright (Ignored)"_s);
+    }
+
+    // Channels the loader leaves out of the print are named on the colour model's line.
+    void ignoredChannels()
+    {
+        PrintableImage image = Testing::printable(Testing::chart(60, 90), 300);
+        image.colorModel = u"CMYK"_s;
+        for (const auto& [count, line] :
+             {std::pair(1, u"Color model: CMYK (printed as RGB), 1 extra channel ignored"_s),
+              std::pair(2, u"Color model: CMYK (printed as RGB), 2 extra channels ignored"_s)}) {
+            image.ignoredChannels = count;
+            MainWindowProbe::show(*w, image);
+            QCOMPARE(lines().at(4), line);
+        }
     }
 
     // Cancelled, nothing is printed; continued, the print dialog comes up, and a failed print is shown.

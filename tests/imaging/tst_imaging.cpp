@@ -49,7 +49,8 @@ QString outcomeOf(const QString& path, int page = 0, PrintableImage* image = nul
                            QSize(int(i.pixelWidth), int(i.pixelHeight)) == i.image.size() &&
                            !i.image.colorSpace().isValid();
         return (sound ? u""_s : u"UNSOUND "_s) + i.colorModel +
-               (i.hasIccProfile ? u", "_s + i.iccProfileDescription : u""_s);
+               (i.hasIccProfile ? u", "_s + i.iccProfileDescription : u""_s) +
+               (i.ignoredChannels ? u", %1 extra ignored"_s.arg(i.ignoredChannels) : u""_s);
     } catch (const ImageLoadException& e) {
         return e.message();
     }
@@ -68,8 +69,9 @@ struct TiffSpec
     quint32 unit = 0; // if set, with X/YResolution
     float dpiX = 0, dpiY = 0;
     quint32 compression = COMPRESSION_NONE, width = 37, height = 23, subfileType = 0;
-    QByteArray raw = {}; // if set, the strip instead
-    quint32 tile = 0;    // if set, one square tile of this size instead of the strip
+    QByteArray raw = {};        // if set, the strip instead
+    quint32 tile = 0;           // if set, one square tile of this size instead of the strip
+    QList<quint16> extras = {}; // the ExtraSamples tag; RGB with 4 samples: associated alpha
 };
 
 QByteArray tiffBytes(const QList<TiffSpec>& pages)
@@ -83,9 +85,11 @@ QByteArray tiffBytes(const QList<TiffSpec>& pages)
               std::pair(TIFFTAG_PHOTOMETRIC, s.photometric), std::pair(TIFFTAG_COMPRESSION, s.compression),
               std::pair(TIFFTAG_SAMPLEFORMAT, s.sampleFormat), std::pair(TIFFTAG_SUBFILETYPE, s.subfileType)})
             TIFFSetField(tiff, tag, value);
-        const quint16 alpha = EXTRASAMPLE_ASSOCALPHA;
-        if (s.samples == 4 && s.photometric == PHOTOMETRIC_RGB)
-            TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &alpha);
+        const QList<quint16> extras = s.extras.isEmpty() && s.samples == 4 && s.photometric == PHOTOMETRIC_RGB
+                                          ? QList<quint16>{EXTRASAMPLE_ASSOCALPHA}
+                                          : s.extras;
+        if (!extras.isEmpty())
+            TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, quint16(extras.size()), extras.constData());
         if (s.unit) // a resolution of 0 is left out
             TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, s.unit);
         for (const auto& [tag, dpi] :
@@ -253,12 +257,13 @@ void TestImaging::load_data()
                         const QImage& pixels = {},
                         QSizeF dpi = {}) { QTest::newRow(name) << bytes << expected << pixels << dpi; };
     // Expected: grey, RGB, premultiplied RGBA, or CMYK printed as R = (255 - K) * (255 - C) / 255, etc.
+    // Alpha, where there is one, is associated and the last sample.
     const auto tiffRow = [&row](const char* name, const TiffSpec& spec, const char* model, QSizeF dpi) {
-        const bool premultiplied = spec.photometric == PHOTOMETRIC_RGB && spec.samples == 4;
+        const bool premultiplied = spec.photometric == PHOTOMETRIC_RGB && spec.samples >= 4;
         QImage image(37, 23, premultiplied ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
         for (int i = 0; i < 37 * 23; ++i) {
             const int x = i % 37, y = i / 37, r = sample(x, y, 0), g = sample(x, y, 1), b = sample(x, y, 2);
-            const int a = sample(x, y, 3), k = 255 - a;
+            const int a = sample(x, y, int(spec.samples) - 1), k = 255 - sample(x, y, 3);
             image.setPixel(x, y,
                            spec.photometric == PHOTOMETRIC_MINISBLACK ? qRgb(r, r, r)
                            : spec.photometric == PHOTOMETRIC_SEPARATED
@@ -313,7 +318,13 @@ void TestImaging::load_data()
     tiled.tile = 48;
     tiffRow("tiled.tif", tiled, "RGB", {72, 72});
     tiffRow("cmyk8.tif", {PHOTOMETRIC_SEPARATED, 4, 8, SAMPLEFORMAT_UINT, described.iccProfile()},
-            "CMYK, Embedded ICC profile", {});
+            "CMYK, Lumetra test profile", {});
+    // Alpha after a spot channel, and a fifth CMYK channel that states no meaning.
+    TiffSpec spotAlpha{PHOTOMETRIC_RGB, 5}, cmykExtra{PHOTOMETRIC_SEPARATED, 5};
+    spotAlpha.extras = {EXTRASAMPLE_UNSPECIFIED, EXTRASAMPLE_ASSOCALPHA};
+    cmykExtra.extras = {EXTRASAMPLE_UNSPECIFIED};
+    tiffRow("rgb, spot, alpha.tif", spotAlpha, "RGB, 1 extra ignored", {});
+    tiffRow("cmyk, extra.tif", cmykExtra, "CMYK, 1 extra ignored", {});
     tiffRow("x resolution only.tif", {PHOTOMETRIC_MINISBLACK, 1, 8, SAMPLEFORMAT_UINT, {}, RESUNIT_INCH, 300},
             "Grayscale", {300, 300});
     // XResolution 300 rewritten as a NaN double, YResolution 150 as a negative rational.
@@ -428,6 +439,11 @@ void TestImaging::load_data()
 
     row("lab.tif", tiffBytes({{PHOTOMETRIC_CIELAB}}),
         u"Unsupported color model. Use an RGB, grayscale, or CMYK target image."_s);
+    QByteArray ojpeg = tiffBytes({{}});
+    row("old-style jpeg.tif",
+        ojpeg.replace(ojpeg.indexOf(QByteArray("\x03\x01\x03\0\x01\0\0\0\x01", 9)) + 8, 1, "\x06"),
+        u"The TIFF image uses old-style JPEG compression, which Lumetra cannot read. Save the target "
+        "uncompressed or with LZW or Deflate compression."_s);
     QByteArray noPhotometric = tiffBytes({{}});
     const qsizetype entry = noPhotometric.indexOf(QByteArray("\x06\x01\x03\0\x01\0\0\0", 8)); // tag 262
     row("no photometric.tif", noPhotometric.replace(entry, 2, "\xE8\xFD"), // now a private tag
