@@ -144,42 +144,55 @@ inline uint8_t to8(uint16_t v)
     return uint8_t((uint32_t(v) * 255 + 32767) / 65535);
 }
 
-template<typename Sample>
+// One loop per layout: this runs for every pixel, and the strip decode is all the rest of a load.
+template<typename Sample, Model model, bool alpha>
 void convertRow(const RowSamples& in, QRgb* out, uint32_t count, const Layout& layout)
 {
     const auto at = [&in](int channel, uint32_t x) {
         return to8(*reinterpret_cast<const Sample*>(in.channel[channel] + qsizetype(x) * in.stride));
     };
+    const int invert = layout.minIsWhite ? 255 : 0;
     for (uint32_t x = 0; x < count; ++x) {
-        int r = 0;
-        int g = 0;
-        int b = 0;
-        switch (layout.model) {
-        case Model::Gray:
-            r = g = b = layout.minIsWhite ? 255 - at(0, x) : at(0, x);
-            break;
-        case Model::Rgb:
-            r = at(0, x);
-            g = at(1, x);
-            b = at(2, x);
-            break;
-        case Model::Cmyk: {
-            const QRgb rgb = cmykToRgb(at(0, x), at(1, x), at(2, x), at(3, x));
-            r = qRed(rgb);
-            g = qGreen(rgb);
-            b = qBlue(rgb);
-            break;
+        QRgb rgb = 0;
+        if constexpr (model == Model::Gray) {
+            const int v = at(0, x) ^ invert;
+            rgb = qRgb(v, v, v);
+        } else if constexpr (model == Model::Rgb) {
+            rgb = qRgb(at(0, x), at(1, x), at(2, x));
+        } else {
+            rgb = cmykToRgb(at(0, x), at(1, x), at(2, x), at(3, x));
         }
-        }
-        const int a = layout.alpha ? at(layout.colorChannels, x) : 255;
-        if (layout.associatedAlpha) {
+        if constexpr (alpha) {
+            constexpr int alphaChannel = model == Model::Gray ? 1 : model == Model::Rgb ? 3 : 4;
+            const int a = at(alphaChannel, x);
             // Premultiplied samples above their alpha are damage; keep the image valid.
-            r = std::min(r, a);
-            g = std::min(g, a);
-            b = std::min(b, a);
+            const int limit = layout.associatedAlpha ? a : 255;
+            out[x] = qRgba(std::min(qRed(rgb), limit), std::min(qGreen(rgb), limit),
+                           std::min(qBlue(rgb), limit), a);
+        } else {
+            out[x] = rgb;
         }
-        out[x] = qRgba(r, g, b, a);
     }
+}
+
+using RowConverter = void (*)(const RowSamples&, QRgb*, uint32_t, const Layout&);
+
+template<typename Sample, Model model> RowConverter converter(const Layout& layout)
+{
+    return layout.alpha ? convertRow<Sample, model, true> : convertRow<Sample, model, false>;
+}
+
+template<typename Sample> RowConverter converter(const Layout& layout)
+{
+    switch (layout.model) {
+    case Model::Gray:
+        return converter<Sample, Model::Gray>(layout);
+    case Model::Rgb:
+        return converter<Sample, Model::Rgb>(layout);
+    case Model::Cmyk:
+        break;
+    }
+    return converter<Sample, Model::Cmyk>(layout);
 }
 
 // Widens 1-, 2- and 4-bit samples to bytes spanning 0 to 255.
@@ -420,6 +433,8 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
     const int samplesPerPlane = format.separate ? 1 : format.samples;
     std::vector<uchar> unpacked(packed ? size_t(chunkWidth) * size_t(format.samples) : 0);
     const qsizetype sampleBytes = format.bits == 16 ? 2 : 1;
+    const RowConverter convert =
+        format.bits == 16 ? converter<uint16_t>(format.layout) : converter<uint8_t>(format.layout);
     reports.decoding = true;
     for (uint32_t top = 0; top < height; top += chunkHeight) {
         for (uint32_t left = 0; left < width; left += chunkWidth) {
@@ -452,11 +467,8 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
                     samples.channel[c] = row + (format.separate ? 0 : sample * (packed ? 1 : sampleBytes));
                 }
                 samples.stride = (packed ? 1 : sampleBytes) * samplesPerPlane;
-                auto* out = reinterpret_cast<QRgb*>(image.scanLine(int(top + r))) + left;
-                if (format.bits == 16)
-                    convertRow<uint16_t>(samples, out, columns, format.layout);
-                else
-                    convertRow<uint8_t>(samples, out, columns, format.layout);
+                convert(samples, reinterpret_cast<QRgb*>(image.scanLine(int(top + r))) + left, columns,
+                        format.layout);
             }
         }
     }
