@@ -79,6 +79,9 @@ int runPhase(const QString& phase, const QStringList& files, const QString& pdf)
         window.loadCommandLine(files.mid(0, 1));
     else if (phase != QLatin1String("idle"))
         window.loadCommandLine(files);
+    // The load runs in the background; Load is enabled again once the window has taken the set.
+    while (!action(window, "loadAction")->isEnabled())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QApplication::processEvents();
     if (phase == QLatin1String("step")) {
         for (int i = 1; i < files.size(); ++i) {

@@ -155,6 +155,14 @@ QWidget* MainWindow::buildInspector()
     m_pageDifferencesLabel->hide();
     column->addWidget(imageBox);
 
+    m_errorLabel = new QLabel;
+    m_errorLabel->setObjectName(QStringLiteral("errorLabel"));
+    m_errorLabel->setWordWrap(true);
+    // Title and message are HTML-escaped before they get here (showError).
+    m_errorLabel->setTextFormat(Qt::RichText);
+    m_errorLabel->hide();
+    column->addWidget(m_errorLabel); // above the logo, where the eye is, not at the foot of the column
+
     m_logoButton = new QToolButton;
     m_logoButton->setObjectName(QStringLiteral("logoButton"));
     m_logoButton->setIcon(QIcon(QStringLiteral(":/branding/quorvane-logo.png")));
@@ -167,14 +175,6 @@ QWidget* MainWindow::buildInspector()
     connect(m_logoButton, &QToolButton::clicked, this, [this] { showAboutDialog(); });
     column->addWidget(m_logoButton);
 
-    m_errorLabel = new QLabel;
-    m_errorLabel->setObjectName(QStringLiteral("errorLabel"));
-    m_errorLabel->setWordWrap(true);
-    // Title and message are HTML-escaped before they get here (showError).
-    m_errorLabel->setTextFormat(Qt::RichText);
-    m_errorLabel->hide();
-    column->addWidget(m_errorLabel);
-
     column->addStretch(1);
     return panel;
 }
@@ -186,9 +186,9 @@ void MainWindow::updateControls()
     if (paperIndex >= 0)
         m_paperCombo->setCurrentIndex(paperIndex);
     m_orientationCombo->setCurrentIndex(m_settings.orientation == PrintOrientation::Landscape ? 1 : 0);
-    m_printAction->setEnabled(m_image.has_value());
     selectAlignment(m_settings.alignment);
     m_updatingControls = false;
+    updateCommands();
 }
 
 void MainWindow::updatePreview()

@@ -1,6 +1,6 @@
 #include "mainwindow.h"
 
-#include "busycursor.h"
+#include "backgroundload.h"
 #include "papergeometry.h"
 
 #include <QDragEnterEvent>
@@ -12,8 +12,10 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStatusBar>
 #include <QUrl>
 
 #include <exception>
@@ -25,12 +27,15 @@ void MainWindow::openImage()
     QStringList patterns;
     for (const QString& suffix : ImageLoader::suffixes())
         patterns << QStringLiteral("*.") + suffix;
-    const QStringList recent = recentTargets();
-    const QString folder = recent.isEmpty() ? QString() : QFileInfo(recent.constFirst()).absolutePath();
     // Several files selected together are the sheets of one target.
-    const QStringList paths = QFileDialog::getOpenFileNames(
-        this, tr("Load target image"), folder, tr("Target images (%1)").arg(patterns.join(QLatin1Char(' '))));
-    openTargets(paths);
+    QFileDialog dialog(this, tr("Load target image"), browsedFolder(),
+                       tr("Target images (%1)").arg(patterns.join(QLatin1Char(' '))));
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    const bool chosen = dialog.exec() == QDialog::Accepted;
+    // Where the user went is where they will look next time, whether or not they chose a file there.
+    rememberBrowsedFolder(dialog.directory().absolutePath());
+    if (chosen)
+        openTargets(dialog.selectedFiles());
 }
 
 void MainWindow::loadCommandLine(const QStringList& arguments)
@@ -82,37 +87,65 @@ void MainWindow::dropEvent(QDropEvent* event)
         this, [this, paths] { openTargets(paths); }, Qt::QueuedConnection);
 }
 
-// The files are the sheets of one target set; a single file with one page is a single image.
+// The files are the sheets of one target set; a single file with one page is a single image. They are
+// read in the background; the window takes them over in takeLoadedTargets.
 void MainWindow::openTargets(const QStringList& paths)
 {
     if (paths.isEmpty())
         return;
+    // A drop or a desktop open while the window is busy loads once it is done, the latest one only.
+    if (m_busy) {
+        m_waitingTargets = paths;
+        return;
+    }
+    setBusy(true);
+    setCursor(Qt::BusyCursor); // the window stays usable, unlike under a wait cursor
+    statusBar()->clearMessage();
+    m_loadProgress->setRange(0, 0);
+    m_loadProgress->show();
+    m_backgroundLoad->start(paths);
+}
+
+void MainWindow::showReading(const QString& name, int page, int pages)
+{
+    if (pages > 1) {
+        statusBar()->showMessage(tr("Reading %1, %2 of %3\u2026").arg(name).arg(page).arg(pages));
+        m_loadProgress->setRange(0, pages);
+        m_loadProgress->setValue(page - 1);
+    } else {
+        statusBar()->showMessage(tr("Reading %1\u2026").arg(name));
+    }
+}
+
+void MainWindow::takeLoadedTargets(const std::optional<LoadedTargetSet>& loaded, const QString& problem)
+{
+    m_loadProgress->hide();
+    statusBar()->clearMessage();
+    unsetCursor();
     try {
-        LoadedTargetSet loaded = [&] {
-            // Large targets take seconds to decode; the profile question below
-            // must not sit under a wait cursor, so only the read is covered.
-            const BusyCursor busy;
-            return m_imageLoader.loadSet(paths);
-        }();
-        if (!confirmProfileLoad(loaded.set))
-            return;
-        applyAutoSettings(loaded.set);
-        m_set = std::move(loaded.set);
-        m_pageShown = 0;
-        m_image = std::move(loaded.firstPage);
-        for (const QString& path : paths)
-            rememberTarget(path);
-        updateRecentMenu();
-        clearError();
-        updateControls();
-        updateMetadata();
-        updatePreview();
-        updatePageNavigation();
-    } catch (const ImageLoadException& error) {
-        showError(tr("Could not load target image"), error.message());
+        if (!loaded) {
+            showError(tr("Could not load target image"), problem);
+        } else if (confirmProfileLoad(loaded->set)) {
+            applyAutoSettings(loaded->set);
+            m_set = loaded->set;
+            m_pageShown = 0;
+            m_image = loaded->firstPage;
+            QStringList files; // in the set's order, each once; a file's pages follow each other
+            for (const TargetPage& page : m_set.pages)
+                if (files.isEmpty() || files.constLast() != page.facts.filePath)
+                    files << page.facts.filePath;
+            rememberTargets(files);
+            updateRecentMenu();
+            clearError();
+            updateControls();
+            updateMetadata();
+            updatePreview();
+            updatePageNavigation();
+        }
     } catch (const std::exception& error) {
         showError(tr("Could not load target image"), QString::fromUtf8(error.what()));
     }
+    setBusy(false);
 }
 
 bool MainWindow::confirmProfileLoad(const TargetSet& set)
@@ -180,6 +213,8 @@ void MainWindow::showError(const QString& title, const QString& message)
         column->hasHeightForWidth() ? column->heightForWidth(viewport.width()) : column->sizeHint().height();
     column->resize(viewport.width(), qMax(viewport.height(), height));
     m_inspectorScroll->ensureWidgetVisible(m_errorLabel, 0, 0);
+    // Whatever the status bar said last (a job sent, say) is no longer the news.
+    statusBar()->clearMessage();
 }
 
 void MainWindow::clearError()

@@ -1,10 +1,12 @@
 #include "mainwindow.h"
 
+#include "backgroundload.h"
 #include "fileopenrouter.h"
 #include "papergeometry.h"
 #include "previewwidget.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -13,13 +15,21 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSizePolicy>
+#include <QStatusBar>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWindow>
+
+#include <algorithm>
+#include <utility>
 
 namespace Lumetra {
 
@@ -35,6 +45,19 @@ QList<QKeySequence> withBareKeys(QList<QKeySequence> standard, std::initializer_
         standard << QKeySequence(key);
     return standard;
 }
+
+// The application's style with Alt alone moving to the menu bar, which not every style offers.
+class MenuBarStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        return hint == SH_MenuBar_AltKeyNavigation ? 1
+                                                   : QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
 
 } // namespace
 
@@ -59,46 +82,48 @@ void MainWindow::buildUi()
     setWindowTitle(tr("Lumetra"));
     setAcceptDrops(true);
 
-    m_loadAction = new QAction(tr("Load"), this);
+    m_loadAction = new QAction(tr("&Load"), this);
     m_loadAction->setObjectName(QStringLiteral("loadAction"));
     m_loadAction->setShortcut(QKeySequence::Open);
     addAction(m_loadAction);
     connect(m_loadAction, &QAction::triggered, this, [this] { openImage(); });
 
-    m_printAction = new QAction(tr("Print"), this);
+    m_printAction = new QAction(tr("&Print"), this);
     m_printAction->setObjectName(QStringLiteral("printAction"));
     m_printAction->setShortcut(QKeySequence::Print);
     addAction(m_printAction);
     connect(m_printAction, &QAction::triggered, this, [this] { printImage(); });
 
     m_aboutAction =
-        new QAction(QIcon(QStringLiteral(":/branding/quorvane-logo.png")), tr("About Lumetra"), this);
+        new QAction(QIcon(QStringLiteral(":/branding/quorvane-logo.png")), tr("&About Lumetra"), this);
     m_aboutAction->setObjectName(QStringLiteral("aboutAction"));
     m_aboutAction->setMenuRole(QAction::AboutRole);
     connect(m_aboutAction, &QAction::triggered, this, [this] { showAboutDialog(); });
 
     // The preview is created further down; the zoom actions reach it when they fire.
-    m_zoomInAction = new QAction(tr("Zoom In"), this);
+    m_zoomInAction = new QAction(tr("Zoom &In"), this);
     m_zoomInAction->setObjectName(QStringLiteral("zoomInAction"));
-    m_zoomInAction->setShortcuts(
-        withBareKeys(QKeySequence::keyBindings(QKeySequence::ZoomIn), {Qt::Key_Plus, Qt::Key_Equal}));
+    // Ctrl+= as well: most keyboards need Shift for the plus of Ctrl++.
+    m_zoomInAction->setShortcuts(withBareKeys(QKeySequence::keyBindings(QKeySequence::ZoomIn) +
+                                                  QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+                                              {Qt::Key_Plus, Qt::Key_Equal}));
     addAction(m_zoomInAction);
     connect(m_zoomInAction, &QAction::triggered, this, [this] { m_preview->zoomIn(); });
 
-    m_zoomOutAction = new QAction(tr("Zoom Out"), this);
+    m_zoomOutAction = new QAction(tr("Zoom &Out"), this);
     m_zoomOutAction->setObjectName(QStringLiteral("zoomOutAction"));
     m_zoomOutAction->setShortcuts(
         withBareKeys(QKeySequence::keyBindings(QKeySequence::ZoomOut), {Qt::Key_Minus}));
     addAction(m_zoomOutAction);
     connect(m_zoomOutAction, &QAction::triggered, this, [this] { m_preview->zoomOut(); });
 
-    m_fitAction = new QAction(tr("Fit to Screen"), this);
+    m_fitAction = new QAction(tr("&Fit to Screen"), this);
     m_fitAction->setObjectName(QStringLiteral("fitAction"));
     m_fitAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_0), QKeySequence(Qt::Key_0)});
     addAction(m_fitAction);
     connect(m_fitAction, &QAction::triggered, this, [this] { m_preview->resetZoomToFit(); });
 
-    m_quitAction = new QAction(tr("Quit"), this);
+    m_quitAction = new QAction(tr("&Quit"), this);
     m_quitAction->setObjectName(QStringLiteral("quitAction"));
     m_quitAction->setShortcut(QKeySequence::Quit);
     m_quitAction->setMenuRole(QAction::QuitRole);
@@ -146,6 +171,23 @@ void MainWindow::buildUi()
     layout->addWidget(m_inspectorScroll, 0);
 
     setCentralWidget(central);
+
+    // Present from the start, so that the first message does not push the preview up.
+    m_loadProgress = new QProgressBar;
+    m_loadProgress->setObjectName(QStringLiteral("loadProgress"));
+    m_loadProgress->setTextVisible(false);
+    m_loadProgress->setMaximumWidth(160);
+    statusBar()->addPermanentWidget(m_loadProgress);
+    statusBar()->setMinimumHeight(statusBar()->sizeHint().height());
+    m_loadProgress->hide();
+
+    m_backgroundLoad = new BackgroundLoad(this);
+    connect(m_backgroundLoad, &BackgroundLoad::reading, this, &MainWindow::showReading);
+    connect(m_backgroundLoad, &BackgroundLoad::loaded, this,
+            [this](const LoadedTargetSet& targets) { takeLoadedTargets(targets, {}); });
+    connect(m_backgroundLoad, &BackgroundLoad::failed, this,
+            [this](const QString& message) { takeLoadedTargets(std::nullopt, message); });
+
     selectAlignment(m_settings.alignment);
     applyPaletteColours();
     placeWindow();
@@ -153,10 +195,10 @@ void MainWindow::buildUi()
 
 void MainWindow::buildMenus()
 {
-    QMenu* fileMenu = menuBar()->addMenu(tr("File"));
+    QMenu* fileMenu = menuBar()->addMenu(tr("&File"));
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
     fileMenu->addAction(m_loadAction);
-    m_recentMenu = fileMenu->addMenu(tr("Open Recent"));
+    m_recentMenu = fileMenu->addMenu(tr("Open &Recent"));
     m_recentMenu->setObjectName(QStringLiteral("recentMenu"));
     m_recentMenu->setToolTipsVisible(true);
     // A file may have gone away since the menu was filled.
@@ -166,7 +208,7 @@ void MainWindow::buildMenus()
     fileMenu->addSeparator();
     fileMenu->addAction(m_quitAction);
 
-    QMenu* viewMenu = menuBar()->addMenu(tr("View"));
+    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
     viewMenu->setObjectName(QStringLiteral("viewMenu"));
     viewMenu->addAction(m_zoomInAction);
     viewMenu->addAction(m_zoomOutAction);
@@ -175,9 +217,19 @@ void MainWindow::buildMenus()
     viewMenu->addAction(m_previousPageAction);
     viewMenu->addAction(m_nextPageAction);
 
-    QMenu* helpMenu = menuBar()->addMenu(tr("Help"));
+    QMenu* helpMenu = menuBar()->addMenu(tr("&Help"));
     helpMenu->setObjectName(QStringLiteral("helpMenu"));
     helpMenu->addAction(m_aboutAction);
+
+    if (!menuBar()->isNativeMenuBar()) {
+        // As elsewhere on the desktop: F10 opens the first menu, Alt alone moves to the menu bar.
+        auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+        connect(menuKey, &QShortcut::activated, this,
+                [this, fileMenu] { menuBar()->setActiveAction(fileMenu->menuAction()); });
+        auto* style = new MenuBarStyle(QStyleFactory::create(QApplication::style()->name()));
+        style->setParent(menuBar());
+        menuBar()->setStyle(style);
+    }
 }
 
 void MainWindow::buildToolBar()
@@ -208,11 +260,12 @@ void MainWindow::buildToolBar()
     toolBar->addAction(m_nextPageAction);
     // Icon-only buttons say what they do to screen readers.
     for (QAction* action : {m_loadAction, m_printAction, m_fitAction, m_previousPageAction, m_nextPageAction})
-        toolBar->widgetForAction(action)->setAccessibleName(action->text());
+        toolBar->widgetForAction(action)->setAccessibleName(action->iconText()); // without the mnemonic
 }
 
-// The specified size where the screen has room for it, never more than the
-// screen's free area, then whatever size and place the user left it at.
+// The usual width, tall enough for the whole inspector column with a target loaded where the screen
+// has room for it, never more than the screen's free area; then whatever size and place the user
+// left it at.
 void MainWindow::placeWindow()
 {
     create(); // the frame the platform adds is known once the window exists
@@ -222,8 +275,13 @@ void MainWindow::placeWindow()
     if (frame.isNull())
         frame.setTop(kTitleBarAllowance);
     const auto inner = [this, frame] { return screen()->availableGeometry().marginsRemoved(frame); };
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter,
-                                    kDefaultWindowSize.boundedTo(inner().size()), inner()));
+    const int centralMargins = centralWidget()->layout()->contentsMargins().top() +
+                               centralWidget()->layout()->contentsMargins().bottom();
+    const int chrome = sizeHint().height() - centralWidget()->sizeHint().height() + centralMargins;
+    const QSize wanted(kDefaultWindowSize.width(),
+                       std::max(kDefaultWindowSize.height(), chrome + inspectorHeightWithImage()));
+    setGeometry(
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, wanted.boundedTo(inner().size()), inner()));
     const QByteArray stored = storedWindowGeometry();
     if (stored.isEmpty() || !restoreGeometry(stored))
         return;
@@ -233,6 +291,33 @@ void MainWindow::placeWindow()
     setGeometry(QRect(QPoint(qBound(area.left(), geometry().x(), area.right() + 1 - size.width()),
                              qBound(area.top(), geometry().y(), area.bottom() + 1 - size.height())),
                       size));
+}
+
+// The column's height at its width once a target is loaded: the Image box's lines filled as for a
+// target whose resolution is assumed, the longest they commonly get.
+int MainWindow::inspectorHeightWithImage()
+{
+    PrintableImage typical;
+    typical.fileName = QStringLiteral("target.tif");
+    typical.pixelWidth = 2480;
+    typical.pixelHeight = 3508;
+    typical.colorModel = QStringLiteral("RGB");
+    typical.resolutionAssumed = true;
+    QWidget* column = m_inspectorScroll->widget();
+    // Until the window is shown, the boxes round new texts do not ask to be measured again.
+    const auto showImage = [this, column](std::optional<PrintableImage> image) {
+        m_image = std::move(image);
+        updateMetadata();
+        for (QWidget* box : column->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            box->updateGeometry();
+    };
+    const std::optional<PrintableImage> shown = m_image;
+    showImage(typical);
+    const int width = m_inspectorScroll->width();
+    const int height =
+        column->hasHeightForWidth() ? column->heightForWidth(width) : column->sizeHint().height();
+    showImage(shown);
+    return height;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -251,22 +336,49 @@ void MainWindow::changeEvent(QEvent* event)
 void MainWindow::updateRecentMenu()
 {
     m_recentMenu->clear();
-    const QStringList recent = recentTargets();
-    for (const QString& path : recent) {
-        QString name = QFileInfo(path).fileName();
+    const QList<QStringList> recent = recentTargets();
+    for (const QStringList& paths : recent) {
+        QString name = QFileInfo(paths.constFirst()).fileName();
+        if (paths.size() > 1)
+            name = tr("%1 and %n more", nullptr, int(paths.size()) - 1).arg(name);
         QAction* action = m_recentMenu->addAction(name.replace(QLatin1Char('&'), QStringLiteral("&&")));
-        action->setToolTip(QDir::toNativeSeparators(path));
-        action->setEnabled(QFileInfo::exists(path));
-        connect(action, &QAction::triggered, this, [this, path] { openTargets({path}); });
+        QStringList shown;
+        bool present = true; // a set with a page gone cannot load
+        for (const QString& path : paths) {
+            shown << QDir::toNativeSeparators(path);
+            present = present && QFileInfo::exists(path);
+        }
+        action->setToolTip(shown.join(QLatin1Char('\n')));
+        action->setEnabled(present);
+        connect(action, &QAction::triggered, this, [this, paths] { openTargets(paths); });
     }
     m_recentMenu->addSeparator();
-    QAction* clear = m_recentMenu->addAction(tr("Clear Menu"));
+    QAction* clear = m_recentMenu->addAction(tr("&Clear Menu"));
     clear->setObjectName(QStringLiteral("clearRecentAction"));
     connect(clear, &QAction::triggered, this, [this] {
         clearRecentTargets();
         updateRecentMenu();
     });
-    m_recentMenu->setEnabled(!recent.isEmpty());
+    updateCommands();
+}
+
+// While a target loads or prints, nothing may start another load or print, nor change the page.
+void MainWindow::setBusy(bool busy)
+{
+    m_busy = busy;
+    updateCommands();
+    if (!busy && !m_waitingTargets.isEmpty())
+        openTargets(std::exchange(m_waitingTargets, {}));
+}
+
+void MainWindow::updateCommands()
+{
+    const auto pages = int(m_set.pages.size());
+    m_loadAction->setEnabled(!m_busy);
+    m_printAction->setEnabled(!m_busy && m_image.has_value());
+    m_recentMenu->setEnabled(!m_busy && m_recentMenu->actions().size() > 2); // not only Clear Menu
+    m_previousPageAction->setEnabled(!m_busy && pages > 1 && m_pageShown > 0);
+    m_nextPageAction->setEnabled(!m_busy && pages > 1 && m_pageShown < pages - 1);
 }
 
 } // namespace Lumetra

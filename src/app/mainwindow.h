@@ -19,11 +19,13 @@ class QDropEvent;
 class QLabel;
 class QMenu;
 class QMimeData;
+class QProgressBar;
 class QScrollArea;
 class QToolButton;
 
 namespace Lumetra {
 
+class BackgroundLoad;
 class MainWindowProbe; // tests reach private operations through it
 class PreviewWidget;
 
@@ -60,7 +62,10 @@ private:
     void buildMenus();
     void buildToolBar();
     void placeWindow();
+    int inspectorHeightWithImage();
     void updateRecentMenu();
+    void setBusy(bool busy);
+    void updateCommands();
     // inspector.cpp
     QWidget* buildInspector();
     void updateControls();
@@ -75,11 +80,15 @@ private:
     void savePrintQueue();
     static QByteArray storedWindowGeometry();
     static void storeWindowGeometry(const QByteArray& geometry);
-    static QStringList recentTargets();
-    static void rememberTarget(const QString& path);
+    static QList<QStringList> recentTargets();
+    static void rememberTargets(const QStringList& paths);
     static void clearRecentTargets();
+    static QString browsedFolder();
+    static void rememberBrowsedFolder(const QString& folder);
     // loadflow.cpp
     void openImage();
+    void showReading(const QString& name, int page, int pages);
+    void takeLoadedTargets(const std::optional<LoadedTargetSet>& loaded, const QString& problem);
     bool confirmProfileLoad(const TargetSet& set);
     void applyAutoSettings(const TargetSet& set);
     void showError(const QString& title, const QString& message);
@@ -90,6 +99,7 @@ private:
     // printflow.cpp
     void printImage();
     bool confirmPrintCrop(const TargetSet& set);
+    static QString overhang(SizeD image, SizeD paper);
     // pageflow.cpp
     void buildPageActions();
     void showPage(int index);
@@ -107,6 +117,11 @@ private:
     int m_pageShown = 0;
     std::optional<PrintOrientation> m_autoOrientation;
     bool m_updatingControls = false;
+    // A load or a print runs; see setBusy.
+    bool m_busy = false;
+    // Targets that arrived while busy, opened once the window is idle again.
+    QStringList m_waitingTargets;
+    BackgroundLoad* m_backgroundLoad = nullptr;
 
     QAction* m_printAction = nullptr;
     QAction* m_loadAction = nullptr;
@@ -122,6 +137,7 @@ private:
     QScrollArea* m_inspectorScroll = nullptr;
     PreviewWidget* m_preview = nullptr;
     QLabel* m_zoomLabel = nullptr;
+    QProgressBar* m_loadProgress = nullptr;
     QComboBox* m_paperCombo = nullptr;
     QComboBox* m_orientationCombo = nullptr;
     QLabel* m_imageNameLabel = nullptr;

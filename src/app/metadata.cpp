@@ -40,12 +40,22 @@ void MainWindow::updateMetadata()
     const bool isSet = m_set.pages.size() > 1;
     m_imageNameLabel->setText(isSet ? m_set.pages.at(m_pageShown).name() : image.fileName);
     m_pixelsLabel->setText(tr("Pixels: %1 x %2").arg(image.pixelWidth).arg(image.pixelHeight));
-    m_dpiLabel->setText(
-        tr("DPI: %1 x %2").arg(QString::number(image.dpiX, 'f', 2), QString::number(image.dpiY, 'f', 2)));
+    // A resolution the file does not state prints the target at a size nobody chose; say so.
+    const QString dpiX = QString::number(image.dpiX, 'f', 2);
+    const QString dpiY = QString::number(image.dpiY, 'f', 2);
+    m_dpiLabel->setText(image.resolutionAssumed ? tr("DPI: %1 x %2 (not stated in the file)").arg(dpiX, dpiY)
+                                                : tr("DPI: %1 x %2").arg(dpiX, dpiY));
+    // No-break spaces keep each size with its unit when the line wraps.
+    const QString inchSize =
+        tr("%1\u00a0x\u00a0%2\u00a0in")
+            .arg(QString::number(inches.width, 'f', 2), QString::number(inches.height, 'f', 2));
+    const QString millimetreSize =
+        tr("%1\u00a0x\u00a0%2\u00a0mm")
+            .arg(QString::number(millimeters.width, 'f', 1), QString::number(millimeters.height, 'f', 1));
     m_printSizeLabel->setText(
-        tr("Print size: %1 x %2 in / %3 x %4 mm")
-            .arg(QString::number(inches.width, 'f', 2), QString::number(inches.height, 'f', 2),
-                 QString::number(millimeters.width, 'f', 1), QString::number(millimeters.height, 'f', 1)));
+        image.resolutionAssumed
+            ? tr("Print size: %1 / %2 (at the assumed resolution)").arg(inchSize, millimetreSize)
+            : tr("Print size: %1 / %2").arg(inchSize, millimetreSize));
     QString colorModel = image.colorModel == QLatin1String("CMYK")
                              ? tr("Color model: %1 (printed as RGB)").arg(colorModelName(image.colorModel))
                              : tr("Color model: %1").arg(colorModelName(image.colorModel));

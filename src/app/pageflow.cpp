@@ -14,13 +14,13 @@ namespace Lumetra {
 
 void MainWindow::buildPageActions()
 {
-    m_previousPageAction = new QAction(tr("Previous Page"), this);
+    m_previousPageAction = new QAction(tr("&Previous Page"), this);
     m_previousPageAction->setObjectName(QStringLiteral("previousPageAction"));
     m_previousPageAction->setShortcut(QKeySequence(Qt::Key_PageUp));
     addAction(m_previousPageAction);
     connect(m_previousPageAction, &QAction::triggered, this, [this] { showPage(m_pageShown - 1); });
 
-    m_nextPageAction = new QAction(tr("Next Page"), this);
+    m_nextPageAction = new QAction(tr("&Next Page"), this);
     m_nextPageAction->setObjectName(QStringLiteral("nextPageAction"));
     m_nextPageAction->setShortcut(QKeySequence(Qt::Key_PageDown));
     addAction(m_nextPageAction);
@@ -98,9 +98,8 @@ bool MainWindow::printSet()
 void MainWindow::updatePageNavigation()
 {
     const auto count = int(m_set.pages.size());
-    m_previousPageAction->setEnabled(count > 1 && m_pageShown > 0);
-    m_nextPageAction->setEnabled(count > 1 && m_pageShown < count - 1);
     m_pageLabel->setText(count > 1 ? tr("Page %1 of %2").arg(m_pageShown + 1).arg(count) : QString());
+    updateCommands();
 }
 
 } // namespace Lumetra

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
+
 namespace Lumetra {
 
 namespace {
@@ -14,7 +16,10 @@ const QString kOrientationKey = QStringLiteral("print/orientation");
 const QString kAlignmentKey = QStringLiteral("print/alignment");
 const QString kQueueKey = QStringLiteral("print/queue");
 const QString kGeometryKey = QStringLiteral("window/geometry");
-const QString kRecentKey = QStringLiteral("recent/targets");
+const QString kRecentKey = QStringLiteral("recent/entries");
+const QString kPathsKey = QStringLiteral("paths");
+const QString kOldRecentKey = QStringLiteral("recent/targets");
+const QString kFolderKey = QStringLiteral("recent/folder");
 constexpr int kMaxRecentTargets = 10;
 
 QSettings store()
@@ -70,24 +75,64 @@ void MainWindow::storeWindowGeometry(const QByteArray& geometry)
     store().setValue(kGeometryKey, geometry);
 }
 
-// Most recent first, absolute paths, at most ten.
-QStringList MainWindow::recentTargets()
+// Most recent first, at most ten; each entry the absolute paths of one target, several for a set.
+// A list of single paths kept by an earlier version is read as targets of one file each.
+QList<QStringList> MainWindow::recentTargets()
 {
-    return store().value(kRecentKey).toStringList().mid(0, kMaxRecentTargets);
+    QSettings settings = store();
+    QList<QStringList> recent;
+    const int count = settings.beginReadArray(kRecentKey);
+    for (int i = 0; i < count; ++i) {
+        settings.setArrayIndex(i);
+        if (const QStringList paths = settings.value(kPathsKey).toStringList(); !paths.isEmpty())
+            recent << paths;
+    }
+    settings.endArray();
+    if (count == 0) {
+        for (const QString& path : settings.value(kOldRecentKey).toStringList())
+            recent << QStringList(path);
+    }
+    return recent.mid(0, kMaxRecentTargets);
 }
 
-void MainWindow::rememberTarget(const QString& path)
+void MainWindow::rememberTargets(const QStringList& paths)
 {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    QStringList recent = recentTargets();
+    QStringList absolute;
+    for (const QString& path : paths)
+        absolute << QFileInfo(path).absoluteFilePath();
+    QList<QStringList> recent = recentTargets();
     recent.removeAll(absolute);
     recent.prepend(absolute);
-    store().setValue(kRecentKey, recent.mid(0, kMaxRecentTargets));
+    clearRecentTargets();
+    QSettings settings = store();
+    settings.beginWriteArray(kRecentKey);
+    for (int i = 0; i < std::min(int(recent.size()), kMaxRecentTargets); ++i) {
+        settings.setArrayIndex(i);
+        settings.setValue(kPathsKey, recent.at(i));
+    }
+    settings.endArray();
+}
+
+// The folder the Load dialog was last left in, else that of the last target.
+QString MainWindow::browsedFolder()
+{
+    const QString folder = store().value(kFolderKey).toString();
+    if (!folder.isEmpty())
+        return folder;
+    const QList<QStringList> recent = recentTargets();
+    return recent.isEmpty() ? QString() : QFileInfo(recent.constFirst().constFirst()).absolutePath();
+}
+
+void MainWindow::rememberBrowsedFolder(const QString& folder)
+{
+    store().setValue(kFolderKey, folder);
 }
 
 void MainWindow::clearRecentTargets()
 {
-    store().remove(kRecentKey);
+    QSettings settings = store();
+    settings.remove(kRecentKey);
+    settings.remove(kOldRecentKey);
 }
 
 } // namespace Lumetra

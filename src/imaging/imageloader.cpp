@@ -146,6 +146,7 @@ PrintableImage emptyResult(const QString& path)
     PrintableImage result;
     result.filePath = path;
     result.fileName = QFileInfo(path).fileName();
+    result.resolutionAssumed = true;
     return result;
 }
 
@@ -331,7 +332,6 @@ PrintableImage ImageLoader::loadQtImage(const QString& path) const
     PrintableImage result = emptyResult(path);
     result.pixelWidth = quint32(image.width());
     result.pixelHeight = quint32(image.height());
-    result.resolutionAssumed = true;
     result.colorModel = isGrayImage(image) ? QStringLiteral("Grayscale") : QStringLiteral("RGB");
     image.setColorSpace(QColorSpace());
     result.image = image;

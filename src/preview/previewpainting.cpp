@@ -6,6 +6,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QLineF>
 #include <QPainter>
 #include <QPainterPath>
@@ -34,54 +35,45 @@ QPen makePen(const QColor& colour, qreal width, Qt::PenStyle style, Qt::PenCapSt
     return QPen(QBrush(colour), width, style, cap, join);
 }
 
-// Fonts given in pixels report no point size; grow or shrink those in pixels instead.
-void setFontSize(QFont& font, int size, bool inPixels)
+// Fonts given in pixels report no point size; size those in pixels instead.
+void setFontSize(QFont& font, double size, bool inPixels)
 {
     if (inPixels)
-        font.setPixelSize(std::max(1, size));
+        font.setPixelSize(std::max(1, int(std::lround(size))));
     else
-        font.setPointSize(std::max(1, size));
+        font.setPointSizeF(std::max(1.0, size));
 }
+
+// The drop icon, pen included, spans 71 x 73 pixels at full size; its centre is 37.5 below its top.
+constexpr double kIconWidth = 71.0, kIconHeight = 73.0, kIconCentre = 37.5;
 
 void paintPlaceholder(QPainter& painter, const QRectF& sheet)
 {
-    const QRectF card(sheet.x() + 44.0, sheet.y() + 44.0, sheet.width() - 88.0, sheet.height() - 88.0);
+    const PlaceholderLayout layout = placeholderLayout(sheet, painter.font(), painter.device());
     painter.setPen(makePen(kCardBorder, 2.0, Qt::DashLine, Qt::SquareCap, Qt::BevelJoin));
     painter.setBrush(kCardFill);
-    painter.drawRoundedRect(card, 8.0, 8.0, Qt::AbsoluteSize);
+    painter.drawRoundedRect(layout.card, 8.0, 8.0, Qt::AbsoluteSize);
 
-    const double cx = card.x() + card.width() * 0.5;
-    const double cy = card.y() + card.height() * 0.5;
-
+    // A tray open at the top and an arrow pointing down into it, drawn about the icon's centre.
+    const double s = layout.scale;
+    const QPointF c(layout.iconBox.center().x(), layout.iconBox.top() + kIconCentre * s);
     QPainterPath tray;
-    tray.moveTo(cx - 34.0, cy + 16.0);
-    tray.lineTo(cx - 34.0, cy + 34.0);
-    tray.lineTo(cx + 34.0, cy + 34.0);
-    tray.lineTo(cx + 34.0, cy + 16.0);
-    painter.setPen(makePen(kIcon, 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    tray.moveTo(c + QPointF(-34.0, 16.0) * s);
+    tray.lineTo(c + QPointF(-34.0, 34.0) * s);
+    tray.lineTo(c + QPointF(34.0, 34.0) * s);
+    tray.lineTo(c + QPointF(34.0, 16.0) * s);
+    painter.setPen(makePen(kIcon, 3.0 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.drawPath(tray);
-    painter.drawLine(QLineF(cx, cy - 36.0, cx, cy + 12.0));
-    painter.drawLine(QLineF(cx - 16.0, cy - 4.0, cx, cy + 12.0));
-    painter.drawLine(QLineF(cx + 16.0, cy - 4.0, cx, cy + 12.0));
+    painter.drawLine(QLineF(c + QPointF(0.0, -36.0) * s, c + QPointF(0.0, 12.0) * s));
+    painter.drawLine(QLineF(c + QPointF(-16.0, -4.0) * s, c + QPointF(0.0, 12.0) * s));
+    painter.drawLine(QLineF(c + QPointF(16.0, -4.0) * s, c + QPointF(0.0, 12.0) * s));
 
     painter.setPen(kFirstLine);
-    QFont titleFont = painter.font();
-    const bool inPixels = titleFont.pointSize() <= 0;
-    const int baseSize = inPixels ? titleFont.pixelSize() : titleFont.pointSize();
-    setFontSize(titleFont, baseSize + 2, inPixels);
-    titleFont.setWeight(QFont::Bold);
-    painter.setFont(titleFont);
-    const int textFlags = Qt::AlignHCenter | Qt::AlignTop;
-    painter.drawText(QRectF(card.x() + 20.0, card.y() + 112.0, card.width() - 40.0, card.height() - 192.0),
-                     textFlags, PreviewWidget::tr("Drag and drop a target image"));
-
-    QFont hintFont = painter.font();
-    setFontSize(hintFont, std::max(baseSize + 2, 12) - 2, inPixels);
-    hintFont.setWeight(QFont::Normal);
-    painter.setFont(hintFont);
+    painter.setFont(layout.titleFont);
+    painter.drawText(layout.titleBox, kPlaceholderTextFlags, layout.title);
     painter.setPen(kSecondLine);
-    painter.drawText(QRectF(card.x() + 20.0, card.y() + 144.0, card.width() - 40.0, card.height() - 192.0),
-                     textFlags, PreviewWidget::tr("TIFF, JPEG, or PNG"));
+    painter.setFont(layout.hintFont);
+    painter.drawText(layout.hintBox, kPlaceholderTextFlags, layout.hint);
 }
 
 void paintImage(QPainter& painter, const PreviewFrame& frame, SizeD paper, const QRectF& sheet,
@@ -107,6 +99,48 @@ void paintImage(QPainter& painter, const PreviewFrame& frame, SizeD paper, const
 }
 
 } // namespace
+
+PlaceholderLayout placeholderLayout(const QRectF& sheet, const QFont& font, QPaintDevice* device)
+{
+    // The title sits 16 pixels below the icon at full size, the second line 8 below the title.
+    constexpr double kIconGap = 16.0, kLineGap = 8.0, kPadding = 12.0, kSmallest = 0.25;
+    PlaceholderLayout layout;
+    // A small sheet keeps a narrower border round the card, leaving the hint its room.
+    const double inset = std::min(44.0, 0.1 * std::min(sheet.width(), sheet.height()));
+    layout.card = sheet.adjusted(inset, inset, -inset, -inset);
+    const QRectF room = layout.card.adjusted(kPadding, kPadding, -kPadding, -kPadding);
+    layout.title = PreviewWidget::tr("Drag and drop a target image");
+    layout.hint = PreviewWidget::tr("TIFF, JPEG, or PNG");
+
+    const bool inPixels = font.pointSizeF() <= 0.0;
+    const double base = inPixels ? font.pixelSize() : font.pointSizeF();
+    const QRectF unbounded(0.0, 0.0, std::max(room.width(), 1.0), 1e6);
+    for (double scale = 1.0;; scale *= 0.9) {
+        layout.scale = scale;
+        layout.titleFont = font;
+        setFontSize(layout.titleFont, (base + 2.0) * scale, inPixels);
+        layout.titleFont.setWeight(QFont::Bold);
+        layout.hintFont = font;
+        setFontSize(layout.hintFont, std::max(base, 10.0) * scale, inPixels);
+        layout.hintFont.setWeight(QFont::Normal);
+        const QRectF title = QFontMetricsF(layout.titleFont, device)
+                                 .boundingRect(unbounded, kPlaceholderTextFlags, layout.title);
+        const QRectF hint = QFontMetricsF(layout.hintFont, device)
+                                .boundingRect(unbounded, kPlaceholderTextFlags, layout.hint);
+        const double height = (kIconHeight + kIconGap + kLineGap) * scale + title.height() + hint.height();
+        const double width = std::max({kIconWidth * scale, title.width(), hint.width()});
+        if ((height <= room.height() && width <= room.width()) || scale < kSmallest) {
+            const double top = room.center().y() - height * 0.5;
+            layout.iconBox = QRectF(room.center().x() - kIconWidth * scale * 0.5, top, kIconWidth * scale,
+                                    kIconHeight * scale);
+            layout.titleBox =
+                QRectF(room.left(), top + (kIconHeight + kIconGap) * scale, room.width(), title.height());
+            layout.hintBox =
+                QRectF(room.left(), layout.titleBox.bottom() + kLineGap * scale, room.width(), hint.height());
+            return layout;
+        }
+    }
+}
 
 double previewFitScale(QSize widgetSize, SizeD paperInches)
 {

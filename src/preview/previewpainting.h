@@ -2,12 +2,14 @@
 
 #include "printmodel.h"
 
+#include <QFont>
 #include <QImage>
 #include <QMarginsF>
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
 
+class QPaintDevice;
 class QPainter;
 
 namespace Lumetra {
@@ -25,6 +27,27 @@ struct PreviewFrame
     // when it prints to the edge. Otherwise the printable area is outlined.
     QMarginsF unprintableMm;
 };
+
+// Where the empty sheet's drop hint goes: a dashed card inside the sheet, the tray-and-arrow icon
+// and two lines of text stacked in its middle. The text wraps, and everything shrinks together
+// where the card is small, so that no line is ever clipped.
+struct PlaceholderLayout
+{
+    QRectF card;
+    QRectF iconBox;
+    double scale = 1.0; // of the icon and the text against their full size
+    QString title;
+    QFont titleFont;
+    QRectF titleBox;
+    QString hint;
+    QFont hintFont;
+    QRectF hintBox;
+};
+
+constexpr int kPlaceholderTextFlags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap;
+
+// `font` is the widget's; the text is measured for `device`, the one it is painted on.
+PlaceholderLayout placeholderLayout(const QRectF& sheet, const QFont& font, QPaintDevice* device);
 
 // Widget pixels per layout pixel at zoom 1: the sheet fitted into the widget less
 // the margin. Zero for a sheet without area, so nothing downstream divides by it.

@@ -1,6 +1,9 @@
 #include "appidentity.h"
+#include "backgroundload.h"
 #include "fixtures.h"
 #include "mainwindow.h"
+#include "papergeometry.h"
+#include "previewpainting.h"
 #include "privatecups.h"
 
 #include <QtPrintSupport>
@@ -101,7 +104,9 @@ private:
     QLabel* error() { return named<QLabel>("errorLabel"); }
     QToolButton* alignment(int i) { return w->findChild<QToolButton*>(u"alignmentButton%1"_s.arg(i)); }
     void trigger(const char* action) { named<QAction>(action)->trigger(); }
-    void load(const QString& path) { w->loadCommandLine({path}); }
+    void load(const QStringList& paths) { w->loadCommandLine(paths), idle(); }
+    void load(const QString& path) { load(QStringList(path)); }
+    void idle() { QTRY_VERIFY_WITH_TIMEOUT(named<QAction>("loadAction")->isEnabled(), 20000); } // load's end
     QStringList lines() // name, pixels, DPI, print size, colour model, profile, and a set's page lines
     {
         QStringList lines;
@@ -206,7 +211,7 @@ private slots:
     {
         const QString good = png(u"good.png"_s, 1200, 800, 100);
         load(good);
-        w->loadCommandLine({good, u"a<b>&.png"_s}); // a set is refused as a whole, naming the page
+        load({good, u"a<b>&.png"_s}); // a set is refused as a whole, naming the page
         const QString failed =
             u"good.png | DIN A3, Landscape | <b>Could not load target image</b><br>"
             "a&lt;b&gt;&amp;.png: The file does not exist. Check the file name and folder."_s;
@@ -239,23 +244,39 @@ private slots:
         }
     }
 
-    // Cancelled, nothing is printed; continued, the print dialog comes up, and a failed print is shown.
-    void cropWarningAndFailedPrint()
+    // Cancelled, nothing is printed; continued, the print dialog comes up; the status bar says what came of
+    // it until an error or another target replaces it.
+    void cropWarningAndPrintOutcome()
     {
-        load(png(u"crop.png"_s, 2480, 3508, 300));
+        const QString crop = png(u"crop.png"_s, 2480, 3508, 300), pdf = m_files.filePath(u"crop.pdf"_s);
+        load(crop);
         paper()->setCurrentIndex(0);
-        const QString warning = u"Image will be cropped | The image is larger than the selected paper at its "
-                                "embedded print size. | Image: 8.27 x 11.69 in\nPaper: 8.27 x 11.69 in\n\n"
-                                "Continue printing, or cancel and choose a larger paper size."_s;
-        QCOMPARE(answered({escape}, [this] { trigger("printAction"); }), QStringList(warning));
-        const Step unwritable = [](QWidget* dialog) { // a file it cannot write, behind its back
-            qobject_cast<QPrintDialog*>(dialog)->printer()->setOutputFileName(u"/no/such/folder.pdf"_s);
-            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+        const QString warning =
+            u"Image will be cropped | The image is larger than the selected paper at its "
+            "embedded print size. | Image: 8.2667 x 11.6934 in\nPaper: 8.2677 x 11.6929 in\n"
+            "The image is 0.01 mm taller than the sheet.\n\n"
+            "Continue printing, or cancel and choose a larger paper size."_s;
+        const auto toFile = [](const QString& file) -> Step {
+            return [file](QWidget* dialog) {
+                qobject_cast<QPrintDialog*>(dialog)->printer()->setOutputFileName(file);
+                static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+            };
         };
-        QCOMPARE(answered({enter, unwritable}, [this] { trigger("printAction"); }),
-                 QStringList({warning, u"print dialog"_s}));
-        QCOMPARE(state(), u"crop.png | DIN A4, Portrait | <b>Could not print target image</b><br>"
-                          "The printer could not be opened."_s);
+        const QString failed = u"crop.png | DIN A4, Portrait | <b>Could not print target image</b><br>"
+                               "The printer could not be opened."_s;
+        for (const auto& [steps, status, shown] :
+             {std::tuple{QList<Step>{escape}, u"Printing cancelled."_s,
+                         u"crop.png | DIN A4, Portrait | hidden -"_s},
+              {{enter, toFile(u"/no/such/folder.pdf"_s)}, QString(), failed}, // a file it cannot write
+              {{enter, toFile(pdf)}, u"Saved to "_s + pdf, failed}}) {        // an earlier error stays
+            QCOMPARE(answered(steps, [this] { trigger("printAction"); }),
+                     QStringList({warning, u"print dialog"_s}).mid(0, steps.size()));
+            QCOMPARE(w->statusBar()->currentMessage(), status);
+            QCOMPARE(state(), shown);
+        }
+        QVERIFY(QFileInfo(pdf).size() > 0);
+        load(crop);
+        QCOMPARE(w->statusBar()->currentMessage(), QString());
     }
 
     // An image, a set as one job, and pages 2 to 3 of it: a Letter sheet a page, its pixels at its dpi.
@@ -289,7 +310,7 @@ private slots:
         paper()->setCurrentText(u"Letter"_s);
         load(paths[0]);
         print(enter, {0});
-        w->loadCommandLine(paths);
+        load(paths);
         print(enter, {0, 1, 2});
         const Step range = [](QWidget* dialog) {
             dialog->findChild<QRadioButton*>(u"printRange"_s)->setChecked(true);
@@ -318,11 +339,12 @@ private slots:
                  u"+++"_s);
         QCOMPARE(lines().first(), u"No image loaded"_s);
         QTRY_COMPARE(state(), u"sheet_1.png | DIN A3, Portrait | hidden -"_s);
-        QCOMPARE(lines().mid(1),
-                 QStringList({u"Pixels: 600 x 900"_s, u"DPI: 100.00 x 100.00"_s,
-                              u"Print size: 6.00 x 9.00 in / 152.4 x 228.6 mm"_s, u"Color model: RGB"_s,
-                              u"ICC Profile: none"_s, u"Pages in set: 3"_s,
-                              u"Resolution differs from page 1: sheet_2.PNG"_s}));
+        QCOMPARE(
+            lines().mid(1),
+            QStringList({u"Pixels: 600 x 900"_s, u"DPI: 100.00 x 100.00"_s,
+                         u"Print size: 6.00\u00a0x\u00a09.00\u00a0in / 152.4\u00a0x\u00a0228.6\u00a0mm"_s,
+                         u"Color model: RGB"_s, u"ICC Profile: none"_s, u"Pages in set: 3"_s,
+                         u"Resolution differs from page 1: sheet_2.PNG"_s}));
         QCOMPARE(navigation(), u"Page 1 of 3 ->"_s);
         QTest::keyClick(named("preview"), Qt::Key_PageDown);
         QCOMPARE(navigation(), u"Page 2 of 3 <>"_s);
@@ -330,6 +352,84 @@ private slots:
         trigger("nextPageAction"); // nothing beyond the last page
         QCOMPARE(navigation(), u"Page 3 of 3 <-"_s);
         QCOMPARE(state(), u"sheet_10.png | DIN A3, Portrait | hidden -"_s);
+    }
+
+    // A resolution the file does not state shows as assumed, and so does the print size that follows from it.
+    void assumedResolution()
+    {
+        QFile file(png(u"unstated.png"_s, 72, 144, 300));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray data = file.readAll();
+        data.remove(data.indexOf("pHYs") - 4, 21); // its length, type, 9 bytes and checksum
+        QVERIFY(file.resize(0) && file.write(data) == data.size());
+        file.close();
+        load(file.fileName());
+        QCOMPARE(lines().mid(2, 2),
+                 QStringList({u"DPI: 72.00 x 72.00 (not stated in the file)"_s,
+                              u"Print size: 1.00\u00a0x\u00a02.00\u00a0in / 25.4\u00a0x\u00a050.8\u00a0mm "
+                              "(at the assumed resolution)"_s}));
+    }
+
+    // While a set is read, the window handles each page's report as it comes, the worker waiting on it
+    // mid-load, and shows it; Load, Print, Open Recent and the page steps stay off until the set is in.
+    void loadKeepsWindowLive()
+    {
+        const QStringList paths = {png(u"live_1.png"_s, 60, 90, 100), png(u"live_2.png"_s, 60, 90, 100),
+                                   png(u"live_3.png"_s, 60, 90, 100)};
+        const auto commands = [this] {
+            QStringList on;
+            for (const char* name : {"loadAction", "printAction", "previousPageAction", "nextPageAction"})
+                if (named<QAction>(name)->isEnabled())
+                    on << QLatin1String(name);
+            return on.join(u' ') + (named<QMenu>("recentMenu")->isEnabled() ? u" recentMenu"_s : QString());
+        };
+        load(paths); // everything but Previous Page is on
+        QStringList seen;
+        QSemaphore handled;
+        // On the worker before each page: the window must take the report in while the worker waits on it.
+        const auto report = [&] {
+            QMetaObject::invokeMethod(
+                this,
+                [&] {
+                    seen << w->statusBar()->currentMessage() + u" |"_s + commands();
+                    handled.release();
+                },
+                Qt::QueuedConnection);
+            if (!handled.tryAcquire(1, 10000))
+                seen << u"the window took no events"_s;
+        };
+        connect(w->findChild<BackgroundLoad*>(), &BackgroundLoad::reading, this, report,
+                Qt::DirectConnection);
+        load(paths);
+        QCOMPARE(seen, QStringList({u"Reading live_1.png, 1 of 3… |"_s, u"Reading live_2.png, 2 of 3… |"_s,
+                                    u"Reading live_3.png, 3 of 3… |"_s}));
+        QCOMPARE(commands(), u"loadAction printAction nextPageAction recentMenu"_s);
+    }
+
+    // At the smallest window, on every sheet either way up, each line of the empty sheet's hint is drawn
+    // whole: its text within its box, the box on the card, clear of the icon and of the other line.
+    void emptySheetHintFits()
+    {
+        w->resize(1, 1);
+        QApplication::processEvents();
+        QWidget* preview = named("preview");
+        QVERIFY(preview->width() < 400 && preview->height() < 400); // as small as the window lets it be
+        for (const PaperPreset& preset : allPaperPresets()) {
+            for (const PrintOrientation orientation :
+                 {PrintOrientation::Portrait, PrintOrientation::Landscape}) {
+                const QRectF sheet =
+                    previewSheetRect(preview->size(), preset.sizeInches(orientation), 1.0, {});
+                const PlaceholderLayout hint = placeholderLayout(sheet, preview->font(), preview);
+                for (const auto& [text, font, box] : {std::tuple{hint.title, hint.titleFont, hint.titleBox},
+                                                      {hint.hint, hint.hintFont, hint.hintBox}}) {
+                    const QRectF drawn =
+                        QFontMetricsF(font, preview).boundingRect(box, kPlaceholderTextFlags, text);
+                    QVERIFY2(box.contains(drawn) && hint.card.contains(box) && !box.intersects(hint.iconBox),
+                             qPrintable(preset.name + u", "_s + text));
+                }
+                QVERIFY(!hint.titleBox.intersects(hint.hintBox));
+            }
+        }
     }
 
     // On a laptop's screen (ctest's) and a dark palette: the window fits, an error shows, the text reads.
@@ -359,15 +459,47 @@ private slots:
     {
         for (int i = 0; i < 11; ++i)
             load(png(u"recent-%1&.png"_s.arg(i), 60, 90, 300));
-        load(m_files.filePath(u"recent-9&.png"_s)); // again: moves to the top
-        restart();                                  // the list is kept
+        load({png(u"set_2.png"_s, 60, 90, 300), png(u"set_1.png"_s, 60, 90, 300)}); // one entry
+        load(m_files.filePath(u"recent-9&.png"_s));                                 // again: moves to the top
+        restart();                                                                  // the list is kept
         QMenu* menu = named<QMenu>("recentMenu");
         QCOMPARE(menu->actions().size(), 12); // ten targets, a separator and Clear Menu
-        QCOMPARE(menu->actions().at(9)->text(), u"recent-1&&.png"_s);
-        menu->actions().at(0)->trigger();
+        QCOMPARE(menu->actions().at(9)->text(), u"recent-2&&.png"_s);
+        QCOMPARE(menu->actions().at(1)->text(), u"set_1.png and 1 more"_s);
+        menu->actions().at(0)->trigger(), idle();
         QCOMPARE(lines().first(), u"recent-9&.png"_s);
+        menu->actions().at(1)->trigger(), idle();
+        QCOMPARE(lines().first() + u", "_s + named<QLabel>("pageLabel")->text(), u"set_1.png, Page 1 of 2"_s);
         trigger("clearRecentAction");
         QVERIFY(menu->actions().size() == 2 && !menu->isEnabled()); // the separator and Clear Menu
+    }
+
+    // Alt and a menu's letter, or F10, open a menu; every item of a menu has a letter of its own; Ctrl+=
+    // zooms in.
+    void keyboard()
+    {
+        load(png(u"zoom.png"_s, 60, 90, 300));
+        QTest::keyClick(w.get(), Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(named<QLabel>("zoomLabel")->text(), u"120%"_s);
+        for (QWidget* menu :
+             {named("fileMenu"), named("viewMenu"), named("helpMenu"), (QWidget*)w->menuBar()}) {
+            QStringList letters;
+            for (QAction* action : menu->actions())
+                if (!action->isSeparator())
+                    letters << QKeySequence::mnemonic(action->text()).toString();
+            QVERIFY2(!letters.contains(QString()) &&
+                         QSet<QString>(letters.begin(), letters.end()).size() == letters.size(),
+                     qPrintable(letters.join(u' ')));
+        }
+        for (const auto& [key, modifiers, menu] : {std::tuple{Qt::Key_F, Qt::AltModifier, "fileMenu"},
+                                                   {Qt::Key_V, Qt::AltModifier, "viewMenu"},
+                                                   {Qt::Key_H, Qt::AltModifier, "helpMenu"},
+                                                   {Qt::Key_F10, Qt::NoModifier, "fileMenu"}}) {
+            QTest::keyClick(w.get(), key, modifiers);
+            QTRY_VERIFY2(named<QMenu>(menu)->isVisible(), menu);
+            QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+            QTest::keyClick(w->menuBar(), Qt::Key_Escape); // leaves the menu bar
+        }
     }
 
     void aboutLink()
