@@ -153,8 +153,7 @@ PrintableImage emptyResult(const QString& path)
 void setStatedResolution(PrintableImage& result, double dpiX, double dpiY)
 {
     const auto stated = [](double dpi) { return std::isfinite(dpi) && dpi > 0.0; };
-    // A file that states one axis means square pixels, not 72 dpi across the
-    // other.
+    // A file that states one axis means square pixels, not 72 dpi across the other.
     if (!stated(dpiX))
         dpiX = dpiY;
     if (!stated(dpiY))
