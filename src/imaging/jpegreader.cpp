@@ -205,18 +205,19 @@ QString failureMessage(const JpegRead& read)
 // tells whether each component got all of its coefficients.
 bool scansComplete(jpeg_decompress_struct& info)
 {
-    std::vector<bool> scanned(size_t(info.num_components));
+    // No object with a destructor here: libjpeg's error handling jumps over this frame.
+    bool scanned[MAX_COMPONENTS] = {};
     // The first scan's header was read with the file's.
     for (int status = JPEG_REACHED_SOS; status != JPEG_REACHED_EOI; status = jpeg_consume_input(&info)) {
         if (status == JPEG_SUSPENDED)
             return false;
         if (status == JPEG_REACHED_SOS) {
             for (int i = 0; i < info.comps_in_scan; ++i)
-                scanned[size_t(info.cur_comp_info[i]->component_index)] = true;
+                scanned[info.cur_comp_info[i]->component_index] = true;
         }
     }
     if (!info.progressive_mode)
-        return std::all_of(scanned.begin(), scanned.end(), [](bool seen) { return seen; });
+        return std::all_of(scanned, scanned + info.num_components, [](bool seen) { return seen; });
     // Per component and coefficient, the lowest bit still unknown after the last scan (-1: none
     // known); 0 once the coefficient is complete.
     for (int c = 0; c < info.num_components; ++c) {
