@@ -71,6 +71,9 @@ EncodedImageFacts scanJpeg(QByteArrayView data)
     if (size < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8)
         return facts;
 
+    // What the decoder reads with the header, up to the first scan, is what the file states; a
+    // segment between scans comes too late for a reader that has begun to decode.
+    bool inScans = false;
     qsizetype pos = 2;
     while (pos < size) {
         // Markers may be preceded by any number of fill bytes.
@@ -97,8 +100,11 @@ EncodedImageFacts scanJpeg(QByteArrayView data)
         const qsizetype payloadSize = length - 2;
         pos += length;
 
-        if (marker == 0xE0 && startsWith(payload, payloadSize, "JFIF\0", 5) && payloadSize >= 12) {
-            // Like the decoder, the last JFIF segment wins; units 1 (inch) and 2 (cm) state a resolution.
+        if (inScans && marker >= 0xE0 && marker <= 0xEF) {
+            continue;
+        } else if (marker == 0xE0 && startsWith(payload, payloadSize, "JFIF\0", 5) && payloadSize >= 12) {
+            // Like the decoder, the last JFIF segment of the header wins; units 1 (inch) and 2 (cm)
+            // state a resolution.
             const uchar unit = payload[7];
             const bool hasUnit = unit == 1 || unit == 2;
             facts.statesResolutionX = hasUnit && bigEndian16(payload + 8) > 0;
@@ -111,6 +117,7 @@ EncodedImageFacts scanJpeg(QByteArrayView data)
         } else if (isStartOfFrame(marker) && facts.frameComponents == 0 && payloadSize >= 6) {
             facts.frameComponents = payload[5];
         } else if (marker == 0xDA) {
+            inScans = true;
             // Entropy-coded data follows the scan header and runs to the next marker
             // that is neither a stuffed zero nor a restart.
             while (pos < size) {

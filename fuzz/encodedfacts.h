@@ -5,7 +5,8 @@
 namespace Lumetra {
 
 // What a PNG or JPEG file states, read from its bare structure by a scan that
-// shares nothing with the decoders, so the fuzzers can hold a load to it.
+// shares nothing with the decoders, so the fuzzers can hold a load to it. A JPEG
+// states what comes before its first scan.
 struct EncodedImageFacts
 {
     bool embedsIccProfile = false; // PNG iCCP chunk, JPEG ICC APP2 segment

@@ -59,11 +59,17 @@ void checkTiffStatements(const QString& path, const PrintableImage& image)
     // When the first directory is a thumbnail or a mask, a later one was loaded.
     if ((subfileType & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) || oldSubfileType == OFILETYPE_REDUCEDIMAGE)
         return;
+    // A value that is not positive and finite states nothing; one stated axis stands for both.
     const double scale = unit == RESUNIT_INCH ? 1.0 : unit == RESUNIT_CENTIMETER ? 2.54 : 0.0;
-    if (!isFallback(image.dpiX) && image.dpiX != double(x) * scale)
-        violation("horizontal resolution neither stated nor 72");
-    if (!isFallback(image.dpiY) && image.dpiY != double(y) * scale)
-        violation("vertical resolution neither stated nor 72");
+    const auto stated = [scale](float value) {
+        const double dpi = double(value) * scale;
+        return std::isfinite(dpi) && dpi > 0.0 ? dpi : 0.0;
+    };
+    const double statedX = stated(x) > 0.0 ? stated(x) : stated(y);
+    const double statedY = stated(y) > 0.0 ? stated(y) : stated(x);
+    if (statedX == 0.0 ? !image.resolutionAssumed || !isFallback(image.dpiX) || !isFallback(image.dpiY)
+                       : image.resolutionAssumed || image.dpiX != statedX || image.dpiY != statedY)
+        violation("resolution differs from the one the file states");
     if (image.hasIccProfile != profile)
         violation("profile flag differs from the ICC profile tag");
 }
@@ -74,12 +80,13 @@ void checkEncodedStatements(QByteArrayView bytes, const PrintableImage& image)
     const bool png = bytes.startsWith(QByteArrayView("\x89PNG\r\n\x1A\n", 8));
     const bool jpeg = bytes.startsWith(QByteArrayView("\xFF\xD8\xFF", 3));
     const EncodedImageFacts facts = png ? scanPng(bytes) : jpeg ? scanJpeg(bytes) : EncodedImageFacts();
-    if (!isFallback(image.dpiX) && !facts.statesResolutionX && !facts.carriesExif)
-        violation("horizontal resolution the file does not state");
-    if (!isFallback(image.dpiY) && !facts.statesResolutionY && !facts.carriesExif)
-        violation("vertical resolution the file does not state");
-    if (image.hasIccProfile && !facts.embedsIccProfile)
-        violation("profile reported that the file does not carry");
+    const bool statesResolution = facts.statesResolutionX || facts.statesResolutionY || facts.carriesExif;
+    if (!(isFallback(image.dpiX) && isFallback(image.dpiY)) && !statesResolution)
+        violation("resolution the file does not state");
+    if (!image.resolutionAssumed && !statesResolution)
+        violation("resolution not marked as assumed where the file states none");
+    if (image.hasIccProfile != facts.embedsIccProfile)
+        violation("profile flag differs from the file's profile chunk or segments");
     if (png || jpeg) {
         if (!facts.complete)
             violation("a file without its end marker loaded");
@@ -134,6 +141,10 @@ void loadFuzzInput(const uint8_t* data, size_t size, const char* suffix)
             violation("colour space left on the image");
         if (!image.hasIccProfile && !image.iccProfileDescription.isEmpty())
             violation("profile description without a profile");
+        if (image.resolutionAssumed && !(isFallback(image.dpiX) && isFallback(image.dpiY)))
+            violation("resolution marked as assumed but not 72 dpi");
+        if (image.ignoredChannels < 0)
+            violation("negative count of ignored channels");
         if (QLatin1String(suffix) == QLatin1String(".tif"))
             checkTiffStatements(path, image);
         else

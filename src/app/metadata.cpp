@@ -56,10 +56,15 @@ void MainWindow::updateMetadata()
         image.resolutionAssumed
             ? tr("Print size: %1 / %2 (at the assumed resolution)").arg(inchSize, millimetreSize)
             : tr("Print size: %1 / %2").arg(inchSize, millimetreSize));
-    m_colorModelLabel->setText(
-        image.colorModel == QLatin1String("CMYK")
-            ? tr("Color model: %1 (printed as RGB)").arg(colorModelName(image.colorModel))
-            : tr("Color model: %1").arg(colorModelName(image.colorModel)));
+    QString colorModel = image.colorModel == QLatin1String("CMYK")
+                             ? tr("Color model: %1 (printed as RGB)").arg(colorModelName(image.colorModel))
+                             : tr("Color model: %1").arg(colorModelName(image.colorModel));
+    // Channels left out of the print are never dropped without a word.
+    if (image.ignoredChannels == 1)
+        colorModel += tr(", 1 extra channel ignored");
+    else if (image.ignoredChannels > 1)
+        colorModel += tr(", %1 extra channels ignored").arg(image.ignoredChannels);
+    m_colorModelLabel->setText(colorModel);
 
     m_iccLabel->setText(image.hasIccProfile ? tr("ICC Profile: %1 (Ignored)").arg(profileName(image))
                                             : tr("ICC Profile: none"));

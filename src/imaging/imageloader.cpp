@@ -6,9 +6,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QLocale>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace Lumetra {
 
@@ -56,19 +65,64 @@ Content sniff(const QString& path)
     return Content::Other;
 }
 
+// Refuses a path that names no file Lumetra may read, with the system's own reason: a file that is
+// not there and one that may not be read need different remedies. Opening a pipe or a device
+// would wait for a writer that may never come, so only a regular file is opened.
+void checkFile(const QString& path, const QString& whenMissing)
+{
+    const QString notAFile = QStringLiteral("The path names a folder, pipe or device, not an image file.");
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status;
+    int error = ::stat(name.constData(), &status) == 0 ? 0 : errno;
+    if (error == 0 && !S_ISREG(status.st_mode))
+        throw ImageLoadException(notAFile);
+    if (error == 0) {
+        const int file = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        error = file < 0 ? errno : 0;
+        if (file >= 0)
+            ::close(file);
+    }
+    if (error == ENOENT || error == ENOTDIR)
+        throw ImageLoadException(whenMissing);
+    if (error == EACCES || error == EPERM) {
+        throw ImageLoadException(
+            QStringLiteral("The file cannot be read (permission denied). Check the file's permissions."));
+    }
+    if (error != 0)
+        throw ImageLoadException(QStringLiteral("The file cannot be read: %1.").arg(qt_error_string(error)));
+#else
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw ImageLoadException(whenMissing);
+    if (!info.isFile())
+        throw ImageLoadException(notAFile);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ImageLoadException(QStringLiteral("The file cannot be read: %1.").arg(file.errorString()));
+#endif
+}
+
 // Refuses what no reader takes, and returns whether the TIFF reader takes the rest.
 bool checkPath(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (!ImageLoader::suffixes().contains(suffix))
         throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
-    // Opening a pipe or a device waits for a writer that may never come.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        throw ImageLoadException(
-            QStringLiteral("The path names a folder, pipe or device, not an image file."));
-    }
+    checkFile(path, QStringLiteral("The file does not exist. Check the file name and folder."));
     return suffix == QLatin1String("tif") || suffix == QLatin1String("tiff");
+}
+
+// A refusal of one file or page, for a user who may have chosen many.
+ImageLoadException named(const QString& name, const ImageLoadException& error)
+{
+    return ImageLoadException(QStringLiteral("%1: %2").arg(name, error.message()));
+}
+
+// Drawings that the toolkit renders at whatever size they state: not pixels to print one for one.
+bool isVectorFormat(const QByteArray& format)
+{
+    return format == "svg" || format == "svgz" || format == "pdf" || format == "eps";
 }
 
 } // namespace
@@ -96,9 +150,51 @@ PrintableImage emptyResult(const QString& path)
     return result;
 }
 
-double statedDpi(double dotsPerInch)
+void setStatedResolution(PrintableImage& result, double dpiX, double dpiY)
 {
-    return std::isfinite(dotsPerInch) && dotsPerInch > 0.0 ? dotsPerInch : kFallbackDpi;
+    const auto stated = [](double dpi) { return std::isfinite(dpi) && dpi > 0.0; };
+    // A file that states one axis means square pixels, not 72 dpi across the other.
+    if (!stated(dpiX))
+        dpiX = dpiY;
+    if (!stated(dpiY))
+        dpiY = dpiX;
+    result.resolutionAssumed = !stated(dpiX);
+    result.dpiX = result.resolutionAssumed ? kFallbackDpi : dpiX;
+    result.dpiY = result.resolutionAssumed ? kFallbackDpi : dpiY;
+}
+
+void checkLineWidth(quint32 width, QImage::Format format)
+{
+    // The toolkit counts the bits of one line in an int.
+    const quint32 widest = quint32((INT_MAX - 31) / QImage::toPixelFormat(format).bitsPerPixel());
+    if (width > widest) {
+        QLocale numbers(QLocale::C);
+        numbers.setNumberOptions({});
+        throw ImageLoadException(QStringLiteral("The image is too wide to load: %1 pixels, at most %2.")
+                                     .arg(numbers.toString(width), numbers.toString(widest)));
+    }
+}
+
+QImage allocateImage(quint32 width, quint32 height, QImage::Format format)
+{
+    checkLineWidth(width, format);
+    QImage image(int(width), int(height), format);
+    if (image.isNull()) {
+        const quint64 bytes =
+            quint64(width) * height * quint64(QImage::toPixelFormat(format).bitsPerPixel()) / 8;
+        throw ImageLoadException(
+            QStringLiteral("There is not enough memory to load the image: it needs %1 MB.")
+                .arg((bytes + (1u << 20) - 1) >> 20));
+    }
+    return image;
+}
+
+bool isGrayImage(const QImage& image)
+{
+    const QList<QRgb> palette = image.colorTable();
+    if (palette.isEmpty())
+        return image.isGrayscale();
+    return std::all_of(palette.begin(), palette.end(), [](QRgb entry) { return qIsGray(entry); });
 }
 
 void throwNoSuchPage(int pages, int page)
@@ -127,11 +223,7 @@ PrintableImage ImageLoader::load(const QString& path) const
 
 int ImageLoader::pageCount(const QString& path) const
 {
-    if (checkPath(path))
-        return tiffPageCount(path);
-    if (!QFile(path).open(QIODevice::ReadOnly))
-        throw ImageLoadException(unreadableImageMessage());
-    return 1;
+    return checkPath(path) ? tiffPageCount(path) : 1;
 }
 
 PrintableImage ImageLoader::load(const QString& path, int page) const
@@ -156,9 +248,6 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths, const ReadingRepo
     const QStringList ordered = naturallyOrderedPaths(paths);
     if (ordered.isEmpty())
         throw ImageLoadException(QStringLiteral("Choose a TIFF, JPEG, or PNG image."));
-    const auto naming = [](const QString& name, const ImageLoadException& error) {
-        return ImageLoadException(QStringLiteral("%1: %2").arg(name, error.message()));
-    };
 
     LoadedTargetSet result;
     for (const QString& path : ordered) {
@@ -169,9 +258,7 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths, const ReadingRepo
             for (int page = 0; page < count; ++page)
                 result.set.pages.append({emptyResult(path), page, count});
         } catch (const ImageLoadException& error) {
-            if (ordered.size() == 1)
-                throw;
-            throw naming(QFileInfo(path).fileName(), error);
+            throw named(QFileInfo(path).fileName(), error);
         }
     }
     for (qsizetype i = 0; i < result.set.pages.size(); ++i) {
@@ -185,9 +272,7 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths, const ReadingRepo
             page.facts = std::move(image);
             page.facts.image = QImage();
         } catch (const ImageLoadException& error) {
-            if (result.set.pages.size() == 1)
-                throw;
-            throw naming(page.name(), error);
+            throw named(page.name(), error);
         }
     }
     // Each page was let go once checked, so no two are held at once; the first is decoded again.
@@ -198,17 +283,24 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths, const ReadingRepo
 
 PrintableImage ImageLoader::loadPage(const TargetPage& page) const
 {
-    const auto changed = [&page] {
-        return ImageLoadException(
-            QStringLiteral("%1 has changed since it was loaded. Load the target again.").arg(page.name()));
-    };
-    if (pageCount(page.facts.filePath) != page.pagesInFile)
-        throw changed();
-    PrintableImage image = load(page.facts.filePath, page.pageIndex);
+    const QString& path = page.facts.filePath;
+    int pages = 0;
+    PrintableImage image;
+    try {
+        checkFile(path, QStringLiteral("The file no longer exists. Put it back or load the target again."));
+        pages = pageCount(path);
+        if (pages == page.pagesInFile)
+            image = load(path, page.pageIndex);
+    } catch (const ImageLoadException& error) {
+        throw named(page.name(), error);
+    }
     const PrintableImage& facts = page.facts;
-    if (image.pixelWidth != facts.pixelWidth || image.pixelHeight != facts.pixelHeight ||
-        image.dpiX != facts.dpiX || image.dpiY != facts.dpiY || image.colorModel != facts.colorModel)
-        throw changed();
+    if (pages != page.pagesInFile || image.pixelWidth != facts.pixelWidth ||
+        image.pixelHeight != facts.pixelHeight || image.dpiX != facts.dpiX || image.dpiY != facts.dpiY ||
+        image.colorModel != facts.colorModel) {
+        throw ImageLoadException(
+            QStringLiteral("%1 has changed since it was loaded. Load the target again.").arg(page.name()));
+    }
     return image;
 }
 
@@ -219,10 +311,19 @@ PrintableImage ImageLoader::loadQtImage(const QString& path) const
     const AllocationLimitScope allocationLimit(kAllocationLimitMegabytes);
     QImageReader reader(path, QByteArray());
     reader.setAutoTransform(false);
+    if (isVectorFormat(reader.format())) {
+        throw ImageLoadException(
+            QStringLiteral("The file is a vector drawing (%1), not a pixel image. Export "
+                           "the target as TIFF, PNG or JPEG at its print resolution.")
+                .arg(QString::fromLatin1(reader.format().toUpper())));
+    }
     // The header's size is checked before the reader allocates anything.
     const QSize declared = reader.size();
-    if (declared.isValid())
+    if (declared.isValid()) {
         checkPixelCount(quint64(declared.width()), quint64(declared.height()));
+        if (reader.imageFormat() != QImage::Format_Invalid)
+            checkLineWidth(quint32(declared.width()), reader.imageFormat());
+    }
     QImage image = reader.read();
     if (image.isNull())
         throw ImageLoadException(unreadableImageMessage());
@@ -230,7 +331,7 @@ PrintableImage ImageLoader::loadQtImage(const QString& path) const
     PrintableImage result = emptyResult(path);
     result.pixelWidth = quint32(image.width());
     result.pixelHeight = quint32(image.height());
-    result.colorModel = image.isGrayscale() ? QStringLiteral("Grayscale") : QStringLiteral("RGB");
+    result.colorModel = isGrayImage(image) ? QStringLiteral("Grayscale") : QStringLiteral("RGB");
     image.setColorSpace(QColorSpace());
     result.image = image;
     return result;

@@ -4,8 +4,10 @@
 
 #include <QFile>
 #include <QImage>
+#include <QScopeGuard>
 #include <QtEndian>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <map>
@@ -40,11 +42,17 @@ struct JpegRead
     bool carriesProfile = false;
     std::map<int, QByteArray> iccChunks;
     int iccCount = 0;
+    // libjpeg's reason for giving up, which names what it does not support.
+    int errorCode = 0;
+    int errorParameter = 0;
 };
 
 [[noreturn]] void fail(j_common_ptr info)
 {
-    std::longjmp(reinterpret_cast<JpegRead*>(info->client_data)->failed, 1);
+    auto* read = reinterpret_cast<JpegRead*>(info->client_data);
+    read->errorCode = info->err->msg_code;
+    read->errorParameter = info->err->msg_parm.i[0];
+    std::longjmp(read->failed, 1);
 }
 
 // libjpeg repairs damaged data and says so only in a warning: a file cut short
@@ -166,6 +174,59 @@ void readStatements(JpegRead& read)
     }
 }
 
+// The refusal of a file that libjpeg gave up on: a process it does not support, or else damage.
+QString failureMessage(const JpegRead& read)
+{
+    if (read.errorCode == JERR_BAD_PRECISION) {
+        return QStringLiteral("%1-bit JPEG is not supported. Save the target as 8-bit JPEG, PNG or TIFF.")
+            .arg(read.errorParameter);
+    }
+    if (read.errorCode == JERR_SOF_UNSUPPORTED) {
+        switch (read.errorParameter) {
+        case 0xC3: // lossless, and the same in hierarchical files and with arithmetic coding
+        case 0xC7:
+        case 0xCB:
+        case 0xCF:
+            return QStringLiteral("Lossless JPEG is not supported. Save the target as PNG or TIFF.");
+        case 0xC5: // hierarchical (differential) sequential and progressive
+        case 0xC6:
+        case 0xCD:
+        case 0xCE:
+            return QStringLiteral("Hierarchical JPEG is not supported. Save the target as PNG or TIFF.");
+        default:
+            break;
+        }
+    }
+    return unreadableImageMessage();
+}
+
+// No decoder warns of missing scans: it puts out what the others gave, blocky where a progressive
+// file lacks refinements, in false colours where a component lacks its scan. Reads every scan and
+// tells whether each component got all of its coefficients.
+bool scansComplete(jpeg_decompress_struct& info)
+{
+    // No object with a destructor here: libjpeg's error handling jumps over this frame.
+    bool scanned[MAX_COMPONENTS] = {};
+    // The first scan's header was read with the file's.
+    for (int status = JPEG_REACHED_SOS; status != JPEG_REACHED_EOI; status = jpeg_consume_input(&info)) {
+        if (status == JPEG_SUSPENDED)
+            return false;
+        if (status == JPEG_REACHED_SOS) {
+            for (int i = 0; i < info.comps_in_scan; ++i)
+                scanned[info.cur_comp_info[i]->component_index] = true;
+        }
+    }
+    if (!info.progressive_mode)
+        return std::all_of(scanned, scanned + info.num_components, [](bool seen) { return seen; });
+    // Per component and coefficient, the lowest bit still unknown after the last scan (-1: none
+    // known); 0 once the coefficient is complete.
+    for (int c = 0; c < info.num_components; ++c) {
+        if (std::any_of(info.coef_bits[c], info.coef_bits[c] + DCTSIZE2, [](int bit) { return bit != 0; }))
+            return false;
+    }
+    return true;
+}
+
 bool decode(JpegRead& read, const uchar* data, qsizetype size)
 {
     if (setjmp(read.failed))
@@ -203,10 +264,14 @@ bool decode(JpegRead& read, const uchar* data, qsizetype size)
     } else {
         info.out_color_space = JCS_EXT_RGBX;
     }
+    // A file of several scans is decoded whole before its first row anyway; buffered-image mode
+    // lets its scans be checked before any row is put out.
+    const bool multiScan = info.progressive_mode || info.comps_in_scan < info.num_components;
+    info.buffered_image = multiScan;
     jpeg_start_decompress(&info);
-    read.image = QImage(int(info.output_width), int(info.output_height), format);
-    if (read.image.isNull())
+    if (multiScan && !(scansComplete(info) && jpeg_start_output(&info, info.input_scan_number)))
         return false;
+    read.image = allocateImage(info.output_width, info.output_height, format);
     if (cmyk)
         read.row.resize(size_t(info.output_width) * 4);
     // Adobe's writers store CMYK with 0 meaning full ink, and mark the file so.
@@ -223,6 +288,8 @@ bool decode(JpegRead& read, const uchar* data, qsizetype size)
         for (JDIMENSION x = 0; x < info.output_width; ++x, in += 4)
             out[x] = cmykToRgb(ink(in[0]), ink(in[1]), ink(in[2]), ink(in[3]));
     }
+    if (multiScan)
+        jpeg_finish_output(&info);
     // Reads on to the end marker, so damage after the last row still fails.
     jpeg_finish_decompress(&info);
     return true;
@@ -250,27 +317,28 @@ PrintableImage ImageLoader::loadJpegImage(const QString& path) const
     read.errors.emit_message = message;
     read.errors.output_message = quiet;
     read.info.client_data = &read;
-    const bool decoded = decode(read, data, size);
-
     PrintableImage result = emptyResult(path);
-    if (decoded) {
-        const jpeg_decompress_struct& info = read.info;
-        result.pixelWidth = quint32(read.image.width());
-        result.pixelHeight = quint32(read.image.height());
-        result.colorModel = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK
-                                ? QStringLiteral("CMYK")
-                            : info.num_components == 1 ? QStringLiteral("Grayscale")
-                                                       : QStringLiteral("RGB");
+    bool decoded = false;
+    {
+        const auto destroy = qScopeGuard([&read] { jpeg_destroy_decompress(&read.info); });
+        decoded = decode(read, data, size);
+        if (decoded) {
+            const jpeg_decompress_struct& info = read.info;
+            result.pixelWidth = quint32(read.image.width());
+            result.pixelHeight = quint32(read.image.height());
+            result.colorModel = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK
+                                    ? QStringLiteral("CMYK")
+                                : info.num_components == 1 ? QStringLiteral("Grayscale")
+                                                           : QStringLiteral("RGB");
+        }
     }
-    jpeg_destroy_decompress(&read.info);
     checkPixelCount(read.width, read.height);
     if (!decoded)
-        throw ImageLoadException(unreadableImageMessage());
+        throw ImageLoadException(failureMessage(read));
 
     // JFIF first, as every reader does; Exif where JFIF states nothing.
-    result.dpiX = statedDpi(read.jfifX > 0 ? read.jfifX : read.exifX);
-    result.dpiY = statedDpi(read.jfifY > 0 ? read.jfifY : read.exifY);
-    result.resolutionAssumed = !(read.jfifX > 0 || read.exifX > 0) || !(read.jfifY > 0 || read.exifY > 0);
+    setStatedResolution(result, read.jfifX > 0 ? read.jfifX : read.exifX,
+                        read.jfifY > 0 ? read.jfifY : read.exifY);
     result.hasIccProfile = read.carriesProfile;
     if (read.carriesProfile)
         result.iccProfileDescription = iccProfileDescription(assembleProfile(read.iccChunks, read.iccCount));

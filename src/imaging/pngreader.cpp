@@ -4,10 +4,12 @@
 
 #include <QFile>
 #include <QImage>
+#include <QScopeGuard>
 
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <vector>
@@ -19,6 +21,9 @@ namespace {
 constexpr double kInchesPerMeter = 39.37007874015748;
 // A profile larger than this is still reported, but not unpacked for its description.
 constexpr uLong kMaxProfileBytes = 64u << 20;
+// An iCCP chunk is the profile's name (up to 79 bytes and a zero), a compression byte and the
+// compressed profile; libpng's own limit of 8,000,000 bytes drops real profiles of press devices.
+constexpr png_alloc_size_t kMaxProfileChunkBytes = kMaxProfileBytes + 81;
 
 // Everything the decode fills in lives here, outside the frame that libpng's
 // error handling jumps back into, so nothing is lost or left half-built.
@@ -48,12 +53,16 @@ void readData(png_structp png, png_bytep data, size_t length)
 }
 
 // Before the image data a warning drops one ancillary chunk (a pHYs with a bad
-// checksum, say), which then simply states nothing. From the image data on, a
-// warning means the pixels or what follows them are damaged.
-void warn(png_structp png, png_const_charp)
+// checksum, say), which then simply states nothing; a profile too large to keep is
+// still carried, and libpng names the chunk a warning is about. From the image data
+// on, a warning means the pixels or what follows them are damaged.
+void warn(png_structp png, png_const_charp message)
 {
-    if (static_cast<PngRead*>(png_get_error_ptr(png))->readingImageData)
+    auto* read = static_cast<PngRead*>(png_get_error_ptr(png));
+    if (read->readingImageData)
         png_longjmp(png, 1);
+    if (std::strncmp(message, "iCCP", 4) == 0)
+        read->carriesProfile = true;
 }
 
 // libpng checks a profile against the image's colour type and drops one it
@@ -137,15 +146,27 @@ void setPalette(png_structp png, png_infop info, QImage& image)
     png_bytep alphas = nullptr;
     int alphaCount = 0;
     png_get_tRNS(png, info, &alphas, &alphaCount, nullptr);
-    // Indices past the palette are damage that libpng reports; 256 entries keep every index defined.
-    QList<QRgb> table(256, qRgb(0, 0, 0));
-    for (int i = 0; i < count && i < 256; ++i)
+    QList<QRgb> table(qBound(0, count, 256));
+    for (int i = 0; i < table.size(); ++i)
         table[i] = qRgba(entries[i].red, entries[i].green, entries[i].blue, i < alphaCount ? alphas[i] : 255);
-    table.resize(qMax(count, 1));
     image.setColorTable(table);
 }
 
-// Returns false when libpng gave up; the reason does not matter to the user.
+// libpng's own check lets the first index past the palette through without a word; its pixels
+// would print in a colour the file never gave.
+bool indicesWithinPalette(const QImage& image)
+{
+    const int entries = image.colorCount();
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar* line = image.constScanLine(y);
+        if (*std::max_element(line, line + image.width()) >= entries)
+            return false;
+    }
+    return true;
+}
+
+// Returns false on damage, which is one message to the user; a size the toolkit cannot hold
+// is refused with its own.
 bool decode(png_structp png, png_infop info, PngRead& read)
 {
     if (setjmp(png_jmpbuf(png)))
@@ -153,6 +174,7 @@ bool decode(png_structp png, png_infop info, PngRead& read)
     png_set_read_fn(png, &read, readData);
     // The pixel cap, checked below, is the only size limit.
     png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
+    png_set_chunk_malloc_max(png, kMaxProfileChunkBytes);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, reinterpret_cast<png_const_bytep>("iCCP"), 1);
     png_set_read_user_chunk_fn(png, &read, keepProfile);
     png_read_info(png, info);
@@ -163,12 +185,12 @@ bool decode(png_structp png, png_infop info, PngRead& read)
         return false;
     const int colorType = png_get_color_type(png, info);
     const QImage::Format format = prepareFormat(png, info);
+    // Before libpng allocates rows of that width.
+    checkLineWidth(width, format);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
 
-    read.image = QImage(int(width), int(height), format);
-    if (read.image.isNull())
-        return false;
+    read.image = allocateImage(width, height, format);
     if (format == QImage::Format_Indexed8)
         setPalette(png, info, read.image);
     read.rows.resize(height);
@@ -179,11 +201,9 @@ bool decode(png_structp png, png_infop info, PngRead& read)
     png_uint_32 yPerMeter = 0;
     int unit = PNG_RESOLUTION_UNKNOWN;
     // Only a pHYs before the image data with an intact checksum reaches here.
-    if (png_get_pHYs(png, info, &xPerMeter, &yPerMeter, &unit) && unit == PNG_RESOLUTION_METER) {
-        read.result.dpiX = statedDpi(xPerMeter / kInchesPerMeter);
-        read.result.dpiY = statedDpi(yPerMeter / kInchesPerMeter);
-        read.result.resolutionAssumed = xPerMeter == 0 || yPerMeter == 0;
-    }
+    if (!png_get_pHYs(png, info, &xPerMeter, &yPerMeter, &unit) || unit != PNG_RESOLUTION_METER)
+        xPerMeter = yPerMeter = 0;
+    setStatedResolution(read.result, xPerMeter / kInchesPerMeter, yPerMeter / kInchesPerMeter);
     read.result.colorModel =
         (colorType & PNG_COLOR_MASK_COLOR) ? QStringLiteral("RGB") : QStringLiteral("Grayscale");
 
@@ -191,7 +211,7 @@ bool decode(png_structp png, png_infop info, PngRead& read)
     png_read_image(png, read.rows.data());
     // Reads up to IEND and checks every checksum on the way: a file cut short fails here.
     png_read_end(png, nullptr);
-    return true;
+    return format != QImage::Format_Indexed8 || indicesWithinPalette(read.image);
 }
 
 } // namespace
@@ -206,8 +226,12 @@ PrintableImage ImageLoader::loadPngImage(const QString& path) const
     read.result = emptyResult(path);
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, fail, warn);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    const bool decoded = info && decode(png, info, read);
-    png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr);
+    bool decoded = false;
+    {
+        const auto destroy = qScopeGuard(
+            [&] { png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr); });
+        decoded = info && decode(png, info, read);
+    }
     checkPixelCount(read.width, read.height);
     if (!decoded)
         throw ImageLoadException(unreadableImageMessage());
@@ -215,9 +239,8 @@ PrintableImage ImageLoader::loadPngImage(const QString& path) const
     PrintableImage result = read.result;
     result.pixelWidth = quint32(read.image.width());
     result.pixelHeight = quint32(read.image.height());
-    // A palette of greys only is a grayscale image, as it is for the toolkit.
-    if (result.colorModel == QLatin1String("RGB") && read.image.format() == QImage::Format_Indexed8 &&
-        read.image.isGrayscale())
+    // Optimisers turn grey charts into palettes of greys, down to 1 bit.
+    if (read.image.format() == QImage::Format_Indexed8 && isGrayImage(read.image))
         result.colorModel = QStringLiteral("Grayscale");
     result.hasIccProfile = read.carriesProfile;
     if (read.carriesProfile)

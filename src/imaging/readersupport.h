@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QImage>
 #include <QString>
 #include <QtGlobal>
 
@@ -14,7 +15,7 @@ namespace Lumetra {
 // Called with the size from the file's header, before any pixel buffer exists.
 void checkPixelCount(quint64 width, quint64 height);
 
-// "The file could not be read as an image.": the PNG and JPEG readers' one failure.
+// "The file could not be read as an image.": what damage in a PNG or JPEG file is refused with.
 QString unreadableImageMessage();
 
 // Refuses a page beyond the last of a file with pages pages.
@@ -23,8 +24,20 @@ QString unreadableImageMessage();
 // A result with the path, the file name and the defaults of an image that states nothing.
 PrintableImage emptyResult(const QString& path);
 
-// A resolution the file states, as dots per inch; 72 when it is not positive and finite.
-double statedDpi(double dotsPerInch);
+// Sets the result's resolution from what the file states per axis, in dots per inch; a value that
+// is not positive and finite states nothing. One stated axis stands for both; with none, 72 dpi
+// stands in and the resolution counts as assumed.
+void setStatedResolution(PrintableImage& result, double dpiX, double dpiY);
+
+// Throws ImageLoadException when a line of the image is longer than the toolkit holds in the format.
+void checkLineWidth(quint32 width, QImage::Format format);
+
+// The buffer the decoded pixels go into; refused like checkLineWidth, or when memory runs out.
+QImage allocateImage(quint32 width, quint32 height, QImage::Format format);
+
+// Whether the decoded pixels are greys by the loader's own rule, the same on every Qt version: a
+// grey format, or a palette whose entries are all grey, whatever its size.
+bool isGrayImage(const QImage& image);
 
 // CMYK prints through RGB by one rule on every path: R = (255 - K) * (255 - C) / 255, and
 // likewise G from M and B from Y, in whole numbers.

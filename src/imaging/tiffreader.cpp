@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -48,9 +50,18 @@ struct TiffCloser
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
 #if TIFFLIB_VERSION >= 20221213
-int onError(TIFF*, void* reports, const char*, const char*, va_list)
+int onError(TIFF*, void* reports, const char*, const char* format, va_list arguments)
 {
-    static_cast<TiffReports*>(reports)->damaged = true;
+    // libtiff refuses a resolution that is NaN or negative and leaves the tag unset: for the
+    // reader that is a resolution the file does not state, not damage.
+    char text[256];
+    va_list copy;
+    va_copy(copy, arguments);
+    std::vsnprintf(text, sizeof text, format, copy);
+    va_end(copy);
+    const bool resolution = std::strstr(text, "Bad value") &&
+                            (std::strstr(text, "\"XResolution\"") || std::strstr(text, "\"YResolution\""));
+    static_cast<TiffReports*>(reports)->damaged |= !resolution;
     return 1; // handled: nothing reaches libtiff's global handler or stderr
 }
 
@@ -89,15 +100,12 @@ TIFF* openTiff(const QString& path, TiffReports& reports)
 #endif
 }
 
+// Dots per inch as stated; 0 where the unit states none.
 double tiffDpi(float resolution, uint16_t unit)
 {
-    if (!(resolution > 0.0f))
-        return kFallbackDpi;
-    if (unit == RESUNIT_INCH)
-        return statedDpi(double(resolution));
-    if (unit == RESUNIT_CENTIMETER)
-        return statedDpi(double(resolution) * 2.54);
-    return kFallbackDpi;
+    return unit == RESUNIT_INCH         ? double(resolution)
+           : unit == RESUNIT_CENTIMETER ? double(resolution) * 2.54
+                                        : 0.0;
 }
 
 enum class Model
@@ -115,9 +123,11 @@ struct Layout
     bool minIsWhite = false;
     bool alpha = false;
     bool associatedAlpha = false;
+    int alphaSample = 0; // among the pixel's samples
 };
 
-// Where each channel's samples of one row start, and the distance between pixels.
+// Where each channel's samples of one row start (the colour channels, then alpha), and the
+// distance between pixels.
 struct RowSamples
 {
     const uchar* channel[5] = {};
@@ -134,42 +144,55 @@ inline uint8_t to8(uint16_t v)
     return uint8_t((uint32_t(v) * 255 + 32767) / 65535);
 }
 
-template<typename Sample>
+// One loop per layout: this runs for every pixel, and the strip decode is all the rest of a load.
+template<typename Sample, Model model, bool alpha>
 void convertRow(const RowSamples& in, QRgb* out, uint32_t count, const Layout& layout)
 {
     const auto at = [&in](int channel, uint32_t x) {
         return to8(*reinterpret_cast<const Sample*>(in.channel[channel] + qsizetype(x) * in.stride));
     };
+    const int invert = layout.minIsWhite ? 255 : 0;
     for (uint32_t x = 0; x < count; ++x) {
-        int r = 0;
-        int g = 0;
-        int b = 0;
-        switch (layout.model) {
-        case Model::Gray:
-            r = g = b = layout.minIsWhite ? 255 - at(0, x) : at(0, x);
-            break;
-        case Model::Rgb:
-            r = at(0, x);
-            g = at(1, x);
-            b = at(2, x);
-            break;
-        case Model::Cmyk: {
-            const QRgb rgb = cmykToRgb(at(0, x), at(1, x), at(2, x), at(3, x));
-            r = qRed(rgb);
-            g = qGreen(rgb);
-            b = qBlue(rgb);
-            break;
+        QRgb rgb = 0;
+        if constexpr (model == Model::Gray) {
+            const int v = at(0, x) ^ invert;
+            rgb = qRgb(v, v, v);
+        } else if constexpr (model == Model::Rgb) {
+            rgb = qRgb(at(0, x), at(1, x), at(2, x));
+        } else {
+            rgb = cmykToRgb(at(0, x), at(1, x), at(2, x), at(3, x));
         }
-        }
-        const int a = layout.alpha ? at(layout.colorChannels, x) : 255;
-        if (layout.associatedAlpha) {
+        if constexpr (alpha) {
+            constexpr int alphaChannel = model == Model::Gray ? 1 : model == Model::Rgb ? 3 : 4;
+            const int a = at(alphaChannel, x);
             // Premultiplied samples above their alpha are damage; keep the image valid.
-            r = std::min(r, a);
-            g = std::min(g, a);
-            b = std::min(b, a);
+            const int limit = layout.associatedAlpha ? a : 255;
+            out[x] = qRgba(std::min(qRed(rgb), limit), std::min(qGreen(rgb), limit),
+                           std::min(qBlue(rgb), limit), a);
+        } else {
+            out[x] = rgb;
         }
-        out[x] = qRgba(r, g, b, a);
     }
+}
+
+using RowConverter = void (*)(const RowSamples&, QRgb*, uint32_t, const Layout&);
+
+template<typename Sample, Model model> RowConverter converter(const Layout& layout)
+{
+    return layout.alpha ? convertRow<Sample, model, true> : convertRow<Sample, model, false>;
+}
+
+template<typename Sample> RowConverter converter(const Layout& layout)
+{
+    switch (layout.model) {
+    case Model::Gray:
+        return converter<Sample, Model::Gray>(layout);
+    case Model::Rgb:
+        return converter<Sample, Model::Rgb>(layout);
+    case Model::Cmyk:
+        break;
+    }
+    return converter<Sample, Model::Cmyk>(layout);
 }
 
 // Widens 1-, 2- and 4-bit samples to bytes spanning 0 to 255.
@@ -191,21 +214,38 @@ struct Format
     uint16_t samples = 0;
     bool separate = false;
     QString colorModel;
+    int ignoredChannels = 0;
 };
+
+// A compression this libtiff cannot decode, or old-style JPEG, whose files each writer made up
+// differently and which libtiff decodes only by guessing.
+void checkCompression(uint16_t compression)
+{
+    if (compression != COMPRESSION_OJPEG && TIFFIsCODECConfigured(compression))
+        return;
+    const TIFFCodec* codec = TIFFFindCODEC(compression);
+    const QString scheme = compression == COMPRESSION_OJPEG ? QStringLiteral("old-style JPEG compression")
+                           : codec ? QStringLiteral("%1 compression").arg(QString::fromLatin1(codec->name))
+                                   : QStringLiteral("compression scheme %1").arg(compression);
+    throw ImageLoadException(QStringLiteral("The TIFF image uses %1, which Lumetra cannot read. Save the "
+                                            "target uncompressed or with LZW or Deflate compression.")
+                                 .arg(scheme));
+}
 
 Format readFormat(TIFF* tiff)
 {
     Format format;
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    checkCompression(compression);
     uint16_t photometric = 0;
     if (TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) == 0) {
         throw ImageLoadException(QStringLiteral("The TIFF image does not state its color model (it has no "
                                                 "Photometric tag), so its colors are unknown."));
     }
-    uint16_t compression = COMPRESSION_NONE;
     uint16_t sampleFormat = SAMPLEFORMAT_UINT;
     uint16_t planar = PLANARCONFIG_CONTIG;
     uint16_t inkSet = INKSET_CMYK;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &format.samples);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &format.bits);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
@@ -260,14 +300,21 @@ Format readFormat(TIFF* tiff)
                                      .arg(format.bits));
     }
 
-    if (format.samples > layout.colorChannels) {
-        uint16_t extraCount = 0;
-        uint16_t* extras = nullptr;
-        if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extras) && extraCount > 0 && extras) {
-            layout.alpha = extras[0] == EXTRASAMPLE_ASSOCALPHA || extras[0] == EXTRASAMPLE_UNASSALPHA;
-            layout.associatedAlpha = extras[0] == EXTRASAMPLE_ASSOCALPHA;
-        }
+    // Alpha is the first extra sample marked so, wherever it stands. The others (spot colours, and
+    // unspecified samples, which some writers use for alpha) are not printed, and the inspector says so.
+    const int extraSamples = format.samples - layout.colorChannels;
+    uint16_t extraCount = 0;
+    uint16_t* extras = nullptr;
+    if (extraSamples > 0 && TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extras) && extras) {
+        uint16_t* const end = extras + std::min<int>(extraCount, extraSamples);
+        uint16_t* const alpha = std::find_if(extras, end, [](uint16_t kind) {
+            return kind == EXTRASAMPLE_ASSOCALPHA || kind == EXTRASAMPLE_UNASSALPHA;
+        });
+        layout.alpha = alpha != end;
+        layout.associatedAlpha = layout.alpha && *alpha == EXTRASAMPLE_ASSOCALPHA;
+        layout.alphaSample = layout.colorChannels + int(alpha - extras);
     }
+    format.ignoredChannels = extraSamples - int(layout.alpha);
     return format;
 }
 
@@ -347,6 +394,10 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
     void* iccData = nullptr;
     const bool hasIccProfile =
         TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &iccSize, &iccData) == 1 && iccSize != 0 && iccData;
+    const QString iccDescription =
+        hasIccProfile
+            ? iccProfileDescription(QByteArray(static_cast<const char*>(iccData), qsizetype(iccSize)))
+            : QString();
 
     // A header may declare any size; refuse before a pixel buffer exists.
     checkPixelCount(width, height);
@@ -372,10 +423,9 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
         throw ImageLoadException(undecodableMessage());
 
     // Premultiplied samples go into a premultiplied image: their colours stay the file's.
-    QImage image(int(width), int(height),
-                 format.layout.associatedAlpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_ARGB32);
-    if (image.isNull())
-        throw ImageLoadException(undecodableMessage());
+    QImage image = allocateImage(width, height,
+                                 format.layout.associatedAlpha ? QImage::Format_ARGB32_Premultiplied
+                                                               : QImage::Format_ARGB32);
 
     // One strip or tile per plane, decoded in turn: memory beyond the image stays one chunk.
     std::vector<uchar> chunk(size_t(chunkBytes) * size_t(planes));
@@ -383,6 +433,8 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
     const int samplesPerPlane = format.separate ? 1 : format.samples;
     std::vector<uchar> unpacked(packed ? size_t(chunkWidth) * size_t(format.samples) : 0);
     const qsizetype sampleBytes = format.bits == 16 ? 2 : 1;
+    const RowConverter convert =
+        format.bits == 16 ? converter<uint16_t>(format.layout) : converter<uint8_t>(format.layout);
     reports.decoding = true;
     for (uint32_t top = 0; top < height; top += chunkHeight) {
         for (uint32_t left = 0; left < width; left += chunkWidth) {
@@ -402,23 +454,21 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
             const uint32_t columns = std::min(chunkWidth, width - left);
             for (uint32_t r = 0; r < rows; ++r) {
                 RowSamples samples;
-                // The colour channels and the alpha after them; other extra samples are not printed.
+                // The colour channels, then alpha; other extra samples are not printed.
                 for (int c = 0; c < format.layout.colorChannels + int(format.layout.alpha); ++c) {
-                    const int plane = format.separate ? c : 0;
+                    const int sample = c < format.layout.colorChannels ? c : format.layout.alphaSample;
+                    const int plane = format.separate ? sample : 0;
                     const uchar* row =
                         chunk.data() + size_t(chunkBytes) * size_t(plane) + size_t(r * chunkRowBytes);
                     if (packed) {
                         unpackRow(row, unpacked.data(), columns * uint32_t(samplesPerPlane), format.bits);
                         row = unpacked.data();
                     }
-                    samples.channel[c] = row + (format.separate ? 0 : c * (packed ? 1 : sampleBytes));
+                    samples.channel[c] = row + (format.separate ? 0 : sample * (packed ? 1 : sampleBytes));
                 }
                 samples.stride = (packed ? 1 : sampleBytes) * samplesPerPlane;
-                auto* out = reinterpret_cast<QRgb*>(image.scanLine(int(top + r))) + left;
-                if (format.bits == 16)
-                    convertRow<uint16_t>(samples, out, columns, format.layout);
-                else
-                    convertRow<uint8_t>(samples, out, columns, format.layout);
+                convert(samples, reinterpret_cast<QRgb*>(image.scanLine(int(top + r))) + left, columns,
+                        format.layout);
             }
         }
     }
@@ -426,14 +476,11 @@ PrintableImage ImageLoader::loadTiffImage(const QString& path, int page) const
     PrintableImage result = emptyResult(path);
     result.pixelWidth = width;
     result.pixelHeight = height;
-    result.dpiX = tiffDpi(xResolution, resolutionUnit);
-    result.dpiY = tiffDpi(yResolution, resolutionUnit);
-    result.resolutionAssumed = !(xResolution > 0.0f && yResolution > 0.0f) ||
-                               (resolutionUnit != RESUNIT_INCH && resolutionUnit != RESUNIT_CENTIMETER);
+    setStatedResolution(result, tiffDpi(xResolution, resolutionUnit), tiffDpi(yResolution, resolutionUnit));
     result.colorModel = format.colorModel;
+    result.ignoredChannels = format.ignoredChannels;
     result.hasIccProfile = hasIccProfile;
-    if (hasIccProfile)
-        result.iccProfileDescription = QStringLiteral("Embedded ICC profile");
+    result.iccProfileDescription = iccDescription;
     result.image = image;
     return result;
 }

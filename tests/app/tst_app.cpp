@@ -21,6 +21,11 @@ public:
         return s.paper.name + (int(s.orientation) ? u", Landscape"_s : u", Portrait"_s) +
                u", %1, %2"_s.arg(s.rotationDegrees).arg(int(s.alignment));
     }
+    static void show(MainWindow& w, const PrintableImage& image) // as a load leaves it, in the Image box
+    {
+        w.m_image = image;
+        w.updateMetadata();
+    }
 };
 
 using namespace Lumetra;
@@ -207,8 +212,9 @@ private slots:
         const QString good = png(u"good.png"_s, 1200, 800, 100);
         load(good);
         load({good, u"a<b>&.png"_s}); // a set is refused as a whole, naming the page
-        const QString failed = u"good.png | DIN A3, Landscape | <b>Could not load target image</b><br>"
-                               "a&lt;b&gt;&amp;.png: The file could not be read as an image."_s;
+        const QString failed =
+            u"good.png | DIN A3, Landscape | <b>Could not load target image</b><br>"
+            "a&lt;b&gt;&amp;.png: The file does not exist. Check the file name and folder."_s;
         QCOMPARE(state(), failed);
         QColorSpace space(QColorSpace::SRgb);
         space.setDescription(u"  <b>Wide</b> & bright  "_s);
@@ -222,6 +228,20 @@ private slots:
         QCOMPARE(answered({enter}, [&] { load(profiled); }), QStringList(question));
         QCOMPARE(state(), u"<i>profiled.png | DIN A3+, Portrait | hidden -"_s);
         QCOMPARE(lines().at(5), u"ICC Profile: <b>Wide</b> & bright (Ignored)"_s);
+    }
+
+    // Channels the loader leaves out of the print are named on the colour model's line.
+    void ignoredChannels()
+    {
+        PrintableImage image = Testing::printable(Testing::chart(60, 90), 300);
+        image.colorModel = u"CMYK"_s;
+        for (const auto& [count, line] :
+             {std::pair(1, u"Color model: CMYK (printed as RGB), 1 extra channel ignored"_s),
+              std::pair(2, u"Color model: CMYK (printed as RGB), 2 extra channels ignored"_s)}) {
+            image.ignoredChannels = count;
+            MainWindowProbe::show(*w, image);
+            QCOMPARE(lines().at(4), line);
+        }
     }
 
     // Cancelled, nothing is printed; continued, the print dialog comes up; the status bar says what came of
