@@ -3,6 +3,8 @@
 #include "readersupport.h"
 
 #include <QColorSpace>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -22,6 +24,24 @@
 namespace Lumetra {
 
 namespace {
+
+// What a loaded file was: its digest for the print record, its size and time to notice a later change.
+struct FileIdentity
+{
+    QByteArray sha256;
+    qint64 size = 0;
+    QDateTime modified;
+};
+
+FileIdentity fileIdentity(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        throw ImageLoadException(QStringLiteral("The file cannot be read: %1.").arg(file.errorString()));
+    const QFileInfo info(path);
+    return {hash.result().toHex(), info.size(), info.lastModified()};
+}
 
 // The reader's allocation limit is process-wide; restore whatever was set before.
 class AllocationLimitScope
@@ -255,8 +275,10 @@ LoadedTargetSet ImageLoader::loadSet(const QStringList& paths, const ReadingRepo
             // A file without a full-resolution page still takes a place, to be refused with
             // the loader's own reason below.
             const int count = std::max(pageCount(path), 1);
+            const FileIdentity identity = fileIdentity(path);
             for (int page = 0; page < count; ++page)
-                result.set.pages.append({emptyResult(path), page, count});
+                result.set.pages.append(
+                    {emptyResult(path), page, count, identity.sha256, identity.size, identity.modified});
         } catch (const ImageLoadException& error) {
             throw named(QFileInfo(path).fileName(), error);
         }
@@ -295,9 +317,10 @@ PrintableImage ImageLoader::loadPage(const TargetPage& page) const
         throw named(page.name(), error);
     }
     const PrintableImage& facts = page.facts;
-    if (pages != page.pagesInFile || image.pixelWidth != facts.pixelWidth ||
-        image.pixelHeight != facts.pixelHeight || image.dpiX != facts.dpiX || image.dpiY != facts.dpiY ||
-        image.colorModel != facts.colorModel) {
+    const QFileInfo file(path);
+    if (pages != page.pagesInFile || file.size() != page.fileSize || file.lastModified() != page.modified ||
+        image.pixelWidth != facts.pixelWidth || image.pixelHeight != facts.pixelHeight ||
+        image.dpiX != facts.dpiX || image.dpiY != facts.dpiY || image.colorModel != facts.colorModel) {
         throw ImageLoadException(
             QStringLiteral("%1 has changed since it was loaded. Load the target again.").arg(page.name()));
     }

@@ -2,6 +2,8 @@
 
 #include "printmodel.h"
 
+#include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -14,6 +16,10 @@ struct TargetPage
     PrintableImage facts; // everything but the pixels: `image` stays null
     int pageIndex = 0;    // among the file's full-resolution pages
     int pagesInFile = 1;
+    // The file as it was loaded: its SHA-256 (hex) and what tells a later change of it.
+    QByteArray sha256{};
+    qint64 fileSize = 0;
+    QDateTime modified{};
 
     // How the user knows the page: "chart_02.tif", or "chart.tif, page 3" within a multi-page file.
     QString name() const;

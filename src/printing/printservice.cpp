@@ -330,6 +330,7 @@ bool PrintService::printPages(QWidget* parent, PrintJob job, const std::function
     }
     m_lastJobQueue.clear();
     m_lastJobId = 0;
+    m_lastJob.reset();
 
 #ifdef LUMETRA_CUPS_SUBMISSION
     return spool(parent, std::move(job), writing);
@@ -542,6 +543,12 @@ bool PrintService::spool(QWidget* parent, PrintJob job, const std::function<void
         m_lastJobQueue = job.queue;
         m_lastJobId = *jobId;
     }
+    // The facts stay for the record; the pixels belong to the window.
+    m_lastJob = checked;
+    m_lastJob->job.pageAt = {};
+    m_lastJob->job.turnedPixels = QImage();
+    for (PrintableImage& page : m_lastJob->job.pages)
+        page.image = QImage();
     return true;
 }
 #endif

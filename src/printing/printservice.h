@@ -116,6 +116,8 @@ public:
     // went to a file or no job was sent yet.
     QString lastJobQueue() const { return m_lastJobQueue; }
     int lastJobId() const { return m_lastJobId; }
+    // The last job handed to a queue or written to a file, without its pixels; empty until then.
+    const std::optional<CheckedJob>& lastJob() const { return m_lastJob; }
 
     // What the queue the next print starts on cannot print at each edge of the settings' sheet, in
     // millimetres; null where that is unknown, where the queue prints the sheet to the edge, and where
@@ -165,6 +167,7 @@ private:
     QStringList m_keptOptions;
     QString m_lastJobQueue;
     int m_lastJobId = 0;
+    std::optional<CheckedJob> m_lastJob;
     // The last answer of unprintableMargins() and the queue, media and orientation it is for.
     mutable QString m_marginsKey;
     mutable QMarginsF m_margins;
