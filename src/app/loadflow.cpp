@@ -2,6 +2,7 @@
 
 #include "backgroundload.h"
 #include "papergeometry.h"
+#include "targetwarnings.h"
 
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
@@ -150,52 +151,14 @@ void MainWindow::takeLoadedTargets(const std::optional<LoadedTargetSet>& loaded,
 
 bool MainWindow::confirmProfileLoad(const TargetSet& set)
 {
-    QStringList names;
-    int pagesWithProfile = 0;
-    for (const TargetPage& page : set.pages) {
-        if (!page.facts.hasIccProfile)
-            continue;
-        ++pagesWithProfile;
-        if (!names.contains(profileName(page.facts)))
-            names << profileName(page.facts);
-    }
-    if (pagesWithProfile == 0)
-        return true;
-
-    QMessageBox box(this);
-    box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(tr("Embedded ICC profile detected"));
-    // The profile's description comes from the file and is shown as it stands.
-    box.setTextFormat(Qt::PlainText);
-    if (set.pages.size() == 1) {
-        box.setText(tr("This image contains an embedded ICC profile: %1.").arg(names.constFirst()));
-        box.setInformativeText(tr("Lumetra ignores embedded profiles for profiling target output. "
-                                  "Continue loading this image, or cancel and choose a different file."));
-    } else {
-        box.setText(tr("Pages with an embedded ICC profile: %1 of %2. Profiles: %3.")
-                        .arg(pagesWithProfile)
-                        .arg(set.pages.size())
-                        .arg(names.join(QStringLiteral("; "))));
-        box.setInformativeText(tr("Lumetra ignores embedded profiles for profiling target output. "
-                                  "Continue loading these pages, or cancel and choose different files."));
-    }
-    QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
-    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(continueButton);
-    box.exec();
-    return box.clickedButton() == continueButton;
+    const std::optional<PrintWarning> warning = profileWarning(set);
+    return !warning || confirmWarning(this, *warning);
 }
 
-// The largest page stands upright on the sheet, and the paper holds every page.
 void MainWindow::applyAutoSettings(const TargetSet& set)
 {
-    const PrintOrientation orientation =
-        orientationForImage(set.pages.at(set.largestPage()).facts.printSizeInches());
-    m_autoOrientation = orientation;
-    m_settings.orientation = orientation;
-    m_settings.rotationDegrees = 0;
-    // Within the series of the sheet in use: a Letter user is never moved to DIN A3.
-    m_settings.paper = smallestFittingPaper(set.envelopeInches(), orientation, paperSeries(m_settings.paper));
+    m_settings = fittedSettings(set, m_settings);
+    m_autoOrientation = m_settings.orientation;
 }
 
 void MainWindow::showError(const QString& title, const QString& message)

@@ -95,11 +95,9 @@ private:
     void clearError();
     // metadata.cpp
     void updateMetadata();
-    static QString profileName(const PrintableImage& image);
     // printflow.cpp
     void printImage();
     bool confirmPrintCrop(const TargetSet& set);
-    static QString overhang(SizeD image, SizeD paper);
     // pageflow.cpp
     void buildPageActions();
     void showPage(int index);

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "papergeometry.h"
+#include "targetwarnings.h"
 
 #include <QLabel>
 
@@ -79,13 +80,6 @@ void MainWindow::updateMetadata()
         differences << tr("Color model differs from page 1: %1").arg(names.join(QStringLiteral(", ")));
     m_pageDifferencesLabel->setVisible(!differences.isEmpty());
     m_pageDifferencesLabel->setText(differences.join(QLatin1Char('\n')));
-}
-
-// The name the user sees for an embedded profile, in the Image box and in the load warning.
-QString MainWindow::profileName(const PrintableImage& image)
-{
-    const QString description = image.iccProfileDescription.trimmed();
-    return description.isEmpty() ? tr("Embedded ICC profile") : description;
 }
 
 } // namespace Lumetra

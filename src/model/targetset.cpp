@@ -75,6 +75,15 @@ QStringList TargetSet::pagesWithOtherColorModel() const
     return names;
 }
 
+PrintSettings fittedSettings(const TargetSet& set, PrintSettings settings)
+{
+    settings.orientation = orientationForImage(set.pages.at(set.largestPage()).facts.printSizeInches());
+    settings.rotationDegrees = 0;
+    settings.paper =
+        smallestFittingPaper(set.envelopeInches(), settings.orientation, paperSeries(settings.paper));
+    return settings;
+}
+
 namespace {
 
 // Compares two runs of decimal digits by value without converting them, so any length works.

@@ -41,6 +41,11 @@ struct TargetSet
     QStringList pagesWithOtherColorModel() const;
 };
 
+// The settings for a newly loaded set: the sheet turned for the largest page, the image upright on it,
+// and the smallest sheet of the settings' series that holds every page (a Letter user is never moved
+// to DIN A3). The alignment stays.
+PrintSettings fittedSettings(const TargetSet& set, PrintSettings settings);
+
 // File-name order as people count: runs of digits compare by value (_2 before _10), the rest
 // without regard to case; names equal that way fall back to plain comparison.
 bool naturalLess(const QString& left, const QString& right);

@@ -66,20 +66,6 @@ private:
     QWidget* m_window;
 };
 
-bool confirm(QWidget* parent, const PrintWarning& warning)
-{
-    QMessageBox box(parent);
-    box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(warning.title);
-    box.setText(warning.text);
-    box.setInformativeText(warning.details);
-    QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
-    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(continueButton);
-    box.exec();
-    return box.clickedButton() == continueButton;
-}
-
 // Runs `work` on a thread of its own while the window keeps painting behind the modal progress, and
 // hands back its result or its exception.
 template<typename Work> auto runBehind(QProgressDialog& progress, Work work) -> decltype(work())
@@ -130,6 +116,22 @@ PrintWarning marginWarning(const QMarginsF& intrusionMm)
 #endif
 
 } // namespace
+
+bool confirmWarning(QWidget* parent, const PrintWarning& warning)
+{
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(warning.title);
+    // Names of files, profiles and queues are shown as they stand, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(warning.text);
+    box.setInformativeText(warning.details);
+    QPushButton* continueButton = box.addButton(tr("Continue"), QMessageBox::AcceptRole);
+    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(continueButton);
+    box.exec();
+    return box.clickedButton() == continueButton;
+}
 
 PrintService::PrintService() = default;
 PrintService::~PrintService() = default;
@@ -526,7 +528,7 @@ bool PrintService::spool(QWidget* parent, PrintJob job, const std::function<void
     if (!checked.warnings.isEmpty()) {
         progress.hide();
         for (const PrintWarning& warning : checked.warnings) {
-            if (!confirm(parent, warning))
+            if (!confirmWarning(parent, warning))
                 return false;
         }
     }

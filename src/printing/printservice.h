@@ -41,6 +41,9 @@ struct PrintWarning
     QString details;
 };
 
+// Shows the warning as a modal box with Continue (the default) and Cancel; true for Continue.
+bool confirmWarning(QWidget* parent, const PrintWarning& warning);
+
 // One job as it goes out: the pages, the sheet, and where it goes.
 struct PrintJob
 {

@@ -255,7 +255,7 @@ private slots:
             u"Image will be cropped | The image is larger than the selected paper at its "
             "embedded print size. | Image: 8.2667 x 11.6934 in\nPaper: 8.2677 x 11.6929 in\n"
             "The image is 0.01 mm taller than the sheet.\n\n"
-            "Continue printing, or cancel and choose a larger paper size."_s;
+            "Continue printing, or cancel and choose a larger paper size. | plain"_s;
         const auto toFile = [](const QString& file) -> Step {
             return [file](QWidget* dialog) {
                 qobject_cast<QPrintDialog*>(dialog)->printer()->setOutputFileName(file);
