@@ -2,6 +2,7 @@
 
 #include "papergeometry.h"
 #include "previewwidget.h"
+#include "storedsettings.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -75,6 +76,21 @@ QWidget* MainWindow::buildInspector()
         m_paperCombo->addItem(preset.name, preset.name);
     }
     paperLayout->addWidget(m_paperCombo);
+    // The printer the next print starts on and the driver settings it keeps, seen before printing.
+    m_printerLabel = detailLabel("printerLabel");
+    m_forgetDriverSettings =
+        new QLabel(QStringLiteral("<a href=\"forget\">%1</a>").arg(tr("Use the driver's defaults")));
+    m_forgetDriverSettings->setObjectName(QStringLiteral("forgetDriverSettings"));
+    m_forgetDriverSettings->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
+                                                    Qt::LinksAccessibleByKeyboard);
+    connect(m_forgetDriverSettings, &QLabel::linkActivated, this, [this] {
+        const QString queue = m_printService.queueName();
+        m_printService.setKeptOptions(queue, {});
+        storeDriverSettings(queue, {});
+        updatePrinterLine();
+    });
+    paperLayout->addWidget(m_printerLabel);
+    paperLayout->addWidget(m_forgetDriverSettings);
     connect(m_paperCombo, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0 || m_updatingControls)
             return;
@@ -189,6 +205,16 @@ void MainWindow::updateControls()
     selectAlignment(m_settings.alignment);
     m_updatingControls = false;
     updateCommands();
+}
+
+void MainWindow::updatePrinterLine()
+{
+    const QString queue = m_printService.queueName();
+    const QStringList settings = storedDriverSettings(queue).descriptions;
+    m_printerLabel->setVisible(!queue.isEmpty());
+    m_printerLabel->setText(tr("%1: %2").arg(
+        queue, settings.isEmpty() ? tr("the driver's defaults") : settings.join(QStringLiteral(", "))));
+    m_forgetDriverSettings->setVisible(!queue.isEmpty() && !m_printService.keptOptions(queue).isEmpty());
 }
 
 void MainWindow::updatePreview()

@@ -1,4 +1,5 @@
 #include "appidentity.h"
+#include "commandline.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -6,6 +7,10 @@
 
 int main(int argc, char** argv)
 {
+    // Printing from scripts needs no window and no display.
+    if (Lumetra::wantsCommandLine(argc, argv))
+        return Lumetra::runCommandLine(argc, argv);
+
     QApplication app(argc, argv);
     Lumetra::setApplicationIdentity();
 

@@ -63,13 +63,10 @@ public:
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
-    m_settings.paper = paperPresets().constFirst();
-    m_settings.orientation = PrintOrientation::Portrait;
-    m_settings.alignment = PrintAlignment::Center;
-    m_settings.rotationDegrees = 0;
     loadPrintSettings();
     buildUi();
     updateControls();
+    updatePrinterLine();
     updatePreview();
     updatePageNavigation();
     new FileOpenRouter(this, [this](const QStringList& paths) { openTargets(paths); });

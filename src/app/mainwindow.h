@@ -70,6 +70,7 @@ private:
     QWidget* buildInspector();
     void updateControls();
     void updatePreview();
+    void updatePrinterLine();
     void updateZoomIndicator(double percent);
     void selectAlignment(PrintAlignment alignment);
     // appearance.cpp
@@ -138,6 +139,8 @@ private:
     QProgressBar* m_loadProgress = nullptr;
     QComboBox* m_paperCombo = nullptr;
     QComboBox* m_orientationCombo = nullptr;
+    QLabel* m_printerLabel = nullptr;
+    QLabel* m_forgetDriverSettings = nullptr;
     QLabel* m_imageNameLabel = nullptr;
     QLabel* m_pixelsLabel = nullptr;
     QLabel* m_dpiLabel = nullptr;

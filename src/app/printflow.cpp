@@ -37,6 +37,7 @@ void MainWindow::printImage()
             return;
         }
         savePrintQueue();
+        updatePrinterLine();
         // The dialog may have moved to another queue, with other margins.
         m_preview->setUnprintableMargins(m_printService.unprintableMargins(m_settings));
         const QPrinter& printer = m_printService.printer();

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "papergeometry.h"
+#include "storedsettings.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -15,6 +16,9 @@ const QString kPaperKey = QStringLiteral("print/paper");
 const QString kOrientationKey = QStringLiteral("print/orientation");
 const QString kAlignmentKey = QStringLiteral("print/alignment");
 const QString kQueueKey = QStringLiteral("print/queue");
+const QString kPrintersGroup = QStringLiteral("printers");
+const QString kOptionsKey = QStringLiteral("options");
+const QString kDescriptionsKey = QStringLiteral("descriptions");
 const QString kGeometryKey = QStringLiteral("window/geometry");
 const QString kRecentKey = QStringLiteral("recent/entries");
 const QString kPathsKey = QStringLiteral("paths");
@@ -29,32 +33,67 @@ QSettings store()
 
 } // namespace
 
-// Each field is taken only when its stored value is valid; anything else keeps
-// the default, field by field, and is never reported.
-void MainWindow::loadPrintSettings()
+PrintSettings storedPrintSettings()
 {
+    PrintSettings stored;
+    stored.paper = paperPresets().constFirst();
     const QSettings settings = store();
 
     if (const std::optional<PaperPreset> paper = paperPresetNamed(settings.value(kPaperKey).toString()))
-        m_settings.paper = *paper;
+        stored.paper = *paper;
 
-    const int orientation = settings.value(kOrientationKey, static_cast<int>(m_settings.orientation)).toInt();
+    const int orientation = settings.value(kOrientationKey, static_cast<int>(stored.orientation)).toInt();
     if (static_cast<quint32>(orientation) <= 1)
-        m_settings.orientation = static_cast<PrintOrientation>(orientation);
+        stored.orientation = static_cast<PrintOrientation>(orientation);
 
-    const int alignment = settings.value(kAlignmentKey, static_cast<int>(m_settings.alignment)).toInt();
+    const int alignment = settings.value(kAlignmentKey, static_cast<int>(stored.alignment)).toInt();
     if (static_cast<quint32>(alignment) <= 8)
-        m_settings.alignment = static_cast<PrintAlignment>(alignment);
+        stored.alignment = static_cast<PrintAlignment>(alignment);
+    return stored;
+}
 
+DriverSettings storedDriverSettings(const QString& queue)
+{
+    QSettings settings = store();
+    settings.beginGroup(kPrintersGroup);
+    settings.beginGroup(queue);
+    return {settings.value(kOptionsKey).toStringList(), settings.value(kDescriptionsKey).toStringList()};
+}
+
+void storeDriverSettings(const QString& queue, const DriverSettings& driver)
+{
+    QSettings settings = store();
+    settings.beginGroup(kPrintersGroup);
+    settings.beginGroup(queue);
+    settings.setValue(kOptionsKey, driver.options);
+    settings.setValue(kDescriptionsKey, driver.descriptions);
+}
+
+QStringList queuesWithDriverSettings()
+{
+    QSettings settings = store();
+    settings.beginGroup(kPrintersGroup);
+    return settings.childGroups();
+}
+
+void MainWindow::loadPrintSettings()
+{
+    m_settings = storedPrintSettings();
+    for (const QString& queue : queuesWithDriverSettings())
+        m_printService.setKeptOptions(queue, storedDriverSettings(queue).options);
     // A queue that no longer exists leaves the system's default in place.
-    m_printService.setQueueName(settings.value(kQueueKey).toString());
+    m_printService.setQueueName(store().value(kQueueKey).toString());
 }
 
 void MainWindow::savePrintQueue()
 {
     const QString queue = m_printService.queueName();
-    if (!queue.isEmpty())
-        store().setValue(kQueueKey, queue);
+    if (queue.isEmpty())
+        return;
+    store().setValue(kQueueKey, queue);
+    if (m_printService.lastJob() && m_printService.lastJob()->job.queue == queue)
+        storeDriverSettings(queue,
+                            {m_printService.keptOptions(queue), m_printService.lastJob()->driverSettings});
 }
 
 void MainWindow::savePrintSettings() const

@@ -11,18 +11,19 @@ struct AlignmentEntry
     double horizontal;
     double vertical;
     const char* title;
+    const char* keyword;
 };
 
 constexpr AlignmentEntry kAlignments[] = {
-    {0.0, 0.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Top Left")},
-    {0.5, 0.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Top Center")},
-    {1.0, 0.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Top Right")},
-    {0.0, 0.5, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Center Left")},
-    {0.5, 0.5, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Center")},
-    {1.0, 0.5, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Center Right")},
-    {0.0, 1.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Bottom Left")},
-    {0.5, 1.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Bottom Center")},
-    {1.0, 1.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Bottom Right")},
+    {0.0, 0.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Top Left"), "top-left"},
+    {0.5, 0.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Top Center"), "top"},
+    {1.0, 0.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Top Right"), "top-right"},
+    {0.0, 0.5, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Center Left"), "left"},
+    {0.5, 0.5, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Center"), "center"},
+    {1.0, 0.5, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Center Right"), "right"},
+    {0.0, 1.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Bottom Left"), "bottom-left"},
+    {0.5, 1.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Bottom Center"), "bottom"},
+    {1.0, 1.0, QT_TRANSLATE_NOOP("Lumetra::PrintAlignment", "Bottom Right"), "bottom-right"},
 };
 
 const AlignmentEntry& alignmentEntry(PrintAlignment alignment)
@@ -175,6 +176,20 @@ QRectF placedImageRectInches(SizeD paperInches, const PrintableImage& image, con
 {
     return imageRectOnPaper(paperInches, rotatedSize(image.printSizeInches(), settings.rotationDegrees),
                             settings.alignment);
+}
+
+QString alignmentKeyword(PrintAlignment alignment)
+{
+    return QString::fromLatin1(alignmentEntry(alignment).keyword);
+}
+
+std::optional<PrintAlignment> alignmentForKeyword(const QString& keyword)
+{
+    for (int i = 0; i < 9; ++i) {
+        if (keyword == QLatin1String(kAlignments[i].keyword))
+            return static_cast<PrintAlignment>(i);
+    }
+    return std::nullopt;
 }
 
 double horizontalFraction(PrintAlignment alignment)

@@ -54,6 +54,11 @@ QRectF imageRectOnPaper(SizeD paper, SizeD image, PrintAlignment alignment);
 // the one placement rule shared by the preview and the printout.
 QRectF placedImageRectInches(SizeD paperInches, const PrintableImage& image, const PrintSettings& settings);
 
+// The alignment's word on the command line and in print records: "top-left", "top", ..., "center", ...,
+// "bottom-right"; and back, for any of the nine words.
+QString alignmentKeyword(PrintAlignment alignment);
+std::optional<PrintAlignment> alignmentForKeyword(const QString& keyword);
+
 double horizontalFraction(PrintAlignment alignment);
 double verticalFraction(PrintAlignment alignment);
 QString alignmentTitle(PrintAlignment alignment);

@@ -185,14 +185,51 @@ QStringList keptDriverOptions(const QStringList& previous, const QStringList& ch
     for (qsizetype i = 0; i + 1 < chosen.size(); i += 2)
         names << chosen.at(i);
     QStringList kept = chosen;
-    for (qsizetype i = 0; i + 1 < previous.size(); i += 2) {
-        const QString& name = previous.at(i);
-        if (names.contains(name) || name.startsWith(QLatin1String("job-")) ||
-            name.startsWith(QLatin1String("page-")) || name.startsWith(QLatin1String("number-up")))
-            continue;
-        kept << name << previous.at(i + 1);
+    const QStringList driver = driverOptionsOf(previous);
+    for (qsizetype i = 0; i + 1 < driver.size(); i += 2) {
+        if (!names.contains(driver.at(i)))
+            kept << driver.at(i) << driver.at(i + 1);
     }
     return kept;
+}
+
+QStringList driverOptionsOf(const QStringList& userOptions)
+{
+    QStringList pinned{QStringLiteral("media"), QStringLiteral("copies")};
+    for (const auto& option : pinnedJobOptions(1))
+        pinned << option.first;
+    QStringList driver;
+    for (qsizetype i = 0; i + 1 < userOptions.size(); i += 2) {
+        const QString& name = userOptions.at(i);
+        if (pinned.contains(name) || name.startsWith(QLatin1String("job-")) ||
+            name.startsWith(QLatin1String("page-")) || name.startsWith(QLatin1String("number-up")))
+            continue;
+        driver << name << userOptions.at(i + 1);
+    }
+    return driver;
+}
+
+QStringList describeDriverOptions(const QList<DriverOption>& driver, const QStringList& options)
+{
+    // A choice that says nothing on its own ("Yes", "Off", "300") is shown with its option's name.
+    static const QRegularExpression bare(
+        QStringLiteral(R"(^(yes|no|on|off|true|false|none|auto|[\d.x]+\w{0,3})$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QStringList texts;
+    for (qsizetype i = 0; i + 1 < options.size(); i += 2) {
+        const QString& name = options.at(i);
+        const QString& value = options.at(i + 1);
+        QString text = name + u' ' + value;
+        for (const DriverOption& option : driver) {
+            for (const auto& [keyword, choiceText] : option.choices) {
+                if (option.keyword == name && keyword == value)
+                    text = bare.match(choiceText).hasMatch() ? option.text + QStringLiteral(": ") + choiceText
+                                                             : choiceText;
+            }
+        }
+        texts << text;
+    }
+    return texts;
 }
 
 JobOptions jobOptions(const QStringList& userOptions, int copies, const QPageLayout& layout, int pages,

@@ -36,6 +36,15 @@ bool printsGreyOnly(const QueueInfo& queue);
 // pages, hold, page set, pages per sheet) are never carried over.
 QStringList keptDriverOptions(const QStringList& previous, const QStringList& chosen);
 
+// The driver's own options among the user's (name/value pairs): what is worth keeping for the next
+// job to the queue. Job-level settings (copies, media, banner pages, hold, page set, pages per sheet)
+// and the options Lumetra pins are not.
+QStringList driverOptionsOf(const QStringList& userOptions);
+
+// How the driver names the options' choices, for people: "Glossy Photo", "Borderless: Yes". An option
+// the driver does not define is shown by its name and value.
+QStringList describeDriverOptions(const QList<DriverOption>& driver, const QStringList& options);
+
 // The options a job carries, in the order they are sent: the user's own (name/value pairs as the
 // print dialog keeps them), copies, the sheet's media, then the pinned options and the driver's pins.
 JobOptions jobOptions(const QStringList& userOptions, int copies, const QPageLayout& layout, int pages,

@@ -143,6 +143,15 @@ QPrinter& PrintService::printer()
     return *m_printer;
 }
 
+void PrintService::setKeptOptions(const QString& queue, const QStringList& options)
+{
+#ifdef LUMETRA_CUPS_SUBMISSION
+    m_keptOptions.insert(queue, driverOptionsOf(options));
+#else
+    m_keptOptions.insert(queue, options);
+#endif
+}
+
 QString PrintService::queueName() const
 {
     return m_printer ? m_printer->printerName() : QString();
@@ -409,15 +418,20 @@ CheckedJob PrintService::checkJob(PrintJob job)
         checked.warnings << marginWarning(intrusion);
     checked.options = jobOptions(j.userOptions, j.copies, layout, j.last - j.first + 1, queue);
     checked.printerMakeAndModel = queue.makeAndModel;
+    checked.driverSettings = describeDriverOptions(queue.options, driverOptionsOf(j.userOptions));
     return checked;
 #else
     throw PrintException(tr("The printer could not be opened."));
 #endif
 }
 
-std::optional<int> PrintService::sendJob(const CheckedJob& checked, const JobProgress& progress,
+std::optional<int> PrintService::sendJob(const CheckedJob& checked, const JobProgress& reportProgress,
                                          const std::atomic_bool& cancelled)
 {
+    const auto progress = [&reportProgress](const QString& label, int perMille) {
+        if (reportProgress)
+            reportProgress(label, perMille);
+    };
     const PrintJob& job = checked.job;
     const QTemporaryDir spoolDir;
     if (job.queue.isEmpty() ? job.outputFile.isEmpty() : !spoolDir.isValid())
@@ -485,8 +499,7 @@ bool PrintService::spool(QWidget* parent, PrintJob job, const std::function<void
         // The options the dialog and its Properties page keep on Qt's CUPS engine, as name/value pairs.
         job.userOptions =
             printer.printEngine()->property(QPrintEngine::PrintEnginePropertyKey(0xfe00)).toStringList();
-        if (job.queue == m_keptOptionsQueue)
-            job.userOptions = keptDriverOptions(m_keptOptions, job.userOptions);
+        job.userOptions = keptDriverOptions(keptOptions(job.queue), job.userOptions);
     }
 
     const WindowBusy busy(parent);
@@ -532,10 +545,6 @@ bool PrintService::spool(QWidget* parent, PrintJob job, const std::function<void
                 return false;
         }
     }
-    if (!toFile) {
-        m_keptOptionsQueue = job.queue;
-        m_keptOptions = job.userOptions;
-    }
     if (writing)
         writing();
     const std::optional<int> jobId = runBehind(progress, [&] { return sendJob(checked, report, cancelled); });
@@ -544,6 +553,7 @@ bool PrintService::spool(QWidget* parent, PrintJob job, const std::function<void
     if (!toFile) {
         m_lastJobQueue = job.queue;
         m_lastJobId = *jobId;
+        setKeptOptions(job.queue, job.userOptions);
     }
     // The facts stay for the record; the pixels belong to the window.
     m_lastJob = checked;

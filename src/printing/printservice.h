@@ -3,6 +3,7 @@
 #include "printmodel.h"
 #include "usererror.h"
 
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QMarginsF>
@@ -67,6 +68,8 @@ struct CheckedJob
     QList<PrintWarning> warnings;
     QList<QPair<QString, QString>> options;
     QString printerMakeAndModel;
+    // The user's own driver options as the driver names them ("Glossy Photo"), for people to read.
+    QStringList driverSettings;
 };
 
 // How far a job has come: a label and a share in thousandths, or -1 while that is unknown.
@@ -109,6 +112,11 @@ public:
     // queue and no file is left behind. Throws PrintException.
     static std::optional<int> sendJob(const CheckedJob& job, const JobProgress& progress,
                                       const std::atomic_bool& cancelled);
+
+    // The driver options kept for a queue: those of the last job to it, which the next job to it
+    // carries where its dialog sets none (name/value pairs).
+    QStringList keptOptions(const QString& queue) const { return m_keptOptions.value(queue); }
+    void setKeptOptions(const QString& queue, const QStringList& options);
 
     // The queue the next print dialog starts on; empty for the system's default queue.
     QString queueName() const;
@@ -165,9 +173,7 @@ private:
     bool spool(QWidget* parent, PrintJob job, const std::function<void()>& writing);
 
     std::unique_ptr<QPrinter> m_printer;
-    // The dialog options of the last job and its queue, so that the next sheet keeps the driver settings.
-    QString m_keptOptionsQueue;
-    QStringList m_keptOptions;
+    QHash<QString, QStringList> m_keptOptions;
     QString m_lastJobQueue;
     int m_lastJobId = 0;
     std::optional<CheckedJob> m_lastJob;

@@ -323,6 +323,64 @@ private slots:
         print(range, {1, 2});
     }
 
+    // The command line prints by the same job path without a window: to the default queue with the target's
+    // pixels exact and its driver option kept for the next run to that queue, to a PDF, and not at all on a
+    // warning without --yes, a file that is not there or a usage error.
+    void commandLine()
+    {
+        QString problem = m_cupsProblem;
+        if (!problem.isEmpty() || !Testing::popplerToolsAvailable(&problem))
+            QSKIP(qPrintable(problem));
+        const QString chart = png(u"cli.png"_s, 300, 200, 100);
+        png(u"cli-crop.png"_s, 2480, 3508, 300);            // 0.01 mm taller than DIN A4
+        const auto run = [](const QStringList& arguments) { // "exit code|output|error output"
+            QProcess lumetra;
+            lumetra.start(QStringLiteral(LUMETRA_EXECUTABLE), arguments);
+            const bool ended = lumetra.waitForFinished(120000);
+            return u"%1|%2|%3"_s.arg(ended ? lumetra.exitCode() : -1)
+                .arg(QString::fromUtf8(lumetra.readAllStandardOutput()),
+                     QString::fromUtf8(lumetra.readAllStandardError()));
+        };
+        const QString sent = u"0|Sent to \"%1\" as job "_s.arg(m_cups.rawQueue());
+        for (const QStringList& options : {QStringList{u"-o"_s, u"MediaType=Glossy"_s}, QStringList()}) {
+            const QStringList before = m_cups.spooledDocuments();
+            QVERIFY(run(QStringList{u"--print"_s} + options + QStringList{u"cli.png"_s}).startsWith(sent));
+            const QString document = m_cups.waitForNewDocument(before);
+            QCOMPARE(Testing::extractPdfImages(document).value(0),
+                     QImage(chart).convertToFormat(QImage::Format_RGB32));
+            QVERIFY(m_cups.jobAttributes(document).contains(QByteArray("MediaType\0\x06Glossy", 17)));
+        }
+        const QString warning = u"Image will be cropped: The image is larger than the selected paper at its "
+                                u"embedded print size.\n"
+                                "Image: 8.2667 x 11.6934 in\nPaper: 8.2677 x 11.6929 in\nThe image is 0.01 "
+                                "mm taller than the sheet.\n\n"
+                                "Continue printing, or cancel and choose a larger paper size.\n"_s;
+        const QStringList crop{u"--print"_s,  u"--paper"_s,  u"DIN A4"_s,
+                               u"--output"_s, u"cli-crop.pdf"_s, u"cli-crop.png"_s};
+        QCOMPARE(run(crop),
+                 u"2||"_s + warning + u"lumetra: Nothing was printed. Give --yes to print anyway.\n"_s);
+        QVERIFY(!QFile::exists(u"cli-crop.pdf"_s));
+        QCOMPARE(run(crop + QStringList{u"--yes"_s}),
+                 u"0|Saved to cli-crop.pdf\n|"_s + warning + u"Accepted with --yes.\n"_s);
+        QCOMPARE(Testing::pdfPageSizePoints(u"cli-crop.pdf"_s).toSize(), QSize(595, 842));
+        QCOMPARE(run({u"--print"_s, u"nothere.png"_s}),
+                 u"1||lumetra: nothere.png: The file does not exist. Check the file name and folder.\n"_s);
+        QVERIFY(
+            run({u"--print"_s, u"--alignment"_s, u"middle"_s, u"cli.png"_s})
+                .startsWith(u"2||lumetra: --alignment takes top-left, top, top-right, left, center, right, "
+                            "bottom-left, bottom or bottom-right.\nUsage: lumetra --print"_s));
+        QCOMPARE(run({u"--version"_s}), u"0|Lumetra 1.0\n|"_s);
+        // The window names the queue's kept driver settings before printing, and lets them go.
+        store().setValue(u"print/queue"_s, m_cups.rawQueue());
+        restart();
+        QLabel* printer = named<QLabel>("printerLabel");
+        QCOMPARE(printer->text(), u"lumetra-raw: MediaType Glossy"_s);
+        emit named<QLabel>("forgetDriverSettings")->linkActivated(u"forget"_s);
+        QCOMPARE(printer->text(), u"lumetra-raw: the driver's defaults"_s);
+        QVERIFY(run({u"--print"_s, u"cli.png"_s}).startsWith(sent)); // and so does the command line
+        QCOMPARE(store().value(u"printers/lumetra-raw/options"_s).toStringList(), QStringList());
+    }
+
     // Sheets dropped together load in their names' order once the drop returned (the drag's source never
     // waits on a question), with one layout, a page at a time.
     void targetSet()
