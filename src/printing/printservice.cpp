@@ -421,7 +421,8 @@ CheckedJob PrintService::checkJob(PrintJob job)
     checked.driverSettings = describeDriverOptions(queue.options, driverOptionsOf(j.userOptions));
     return checked;
 #else
-    throw PrintException(tr("The printer could not be opened."));
+    throw PrintException(tr("Here a job reaches a print queue only through the print dialog; write its PDF "
+                            "instead."));
 #endif
 }
 
@@ -483,7 +484,8 @@ std::optional<int> PrintService::sendJob(const CheckedJob& checked, const JobPro
         return std::nullopt;
     return jobId;
 #else
-    throw PrintException(tr("The printer could not be opened."));
+    throw PrintException(tr("Here a job reaches a print queue only through the print dialog; write its PDF "
+                            "instead."));
 #endif
 }
 
