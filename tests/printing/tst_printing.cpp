@@ -47,16 +47,19 @@ QString tryPrint(PrintService& service, const PrintableImage& image, const Print
         }
     });
     timer.start(20);
+    QWidget window; // the print's parent, whose wait cursor must not outlast the print
     try {
         const auto written = [&seen] { seen << u"writing"_s; };
         const bool printed = image.image.isNull()
-                                 ? service.print(nullptr, image, settings)
+                                 ? service.print(&window, image, settings)
                                  : service.print(
-                                       nullptr, {image}, [&image](int) { return image; }, settings, written);
+                                       &window, {image}, [&image](int) { return image; }, settings, written);
         seen << (printed ? u"printed"_s : u"cancelled"_s);
     } catch (const PrintException& exception) {
         seen << exception.message();
     }
+    if (window.cursor().shape() == Qt::WaitCursor)
+        seen << u"still busy"_s;
     return seen.join(u'/');
 }
 
@@ -343,6 +346,8 @@ private slots:
         service.setQueueName(m_cups.rawQueue());
         bool held = false;
         const auto atProgress = [&](QProgressDialog* progress) {
+            // The window behind shows the wait cursor while the print runs.
+            QCOMPARE(progress->parentWidget()->cursor().shape(), Qt::WaitCursor);
             if (phase == u"Sending" && !held && progress->labelText().startsWith(u"Preparing"))
                 m_cups.pauseScheduler(held = true);
             if (progress->labelText().startsWith(phase)) {
