@@ -16,6 +16,7 @@ class QComboBox;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
+class QJsonObject;
 class QLabel;
 class QMenu;
 class QMimeData;
@@ -100,6 +101,10 @@ private:
     void printImage();
     bool confirmPrintCrop(const TargetSet& set);
     static QString overhang(SizeD image, SizeD paper);
+    void recordPrint();
+    // historydialog.cpp
+    void showPrintHistory();
+    static QStringList historyColumns(const QJsonObject& record);
     // pageflow.cpp
     void buildPageActions();
     void showPage(int index);
@@ -125,6 +130,7 @@ private:
 
     QAction* m_printAction = nullptr;
     QAction* m_loadAction = nullptr;
+    QAction* m_historyAction = nullptr;
     QAction* m_aboutAction = nullptr;
     QAction* m_zoomInAction = nullptr;
     QAction* m_zoomOutAction = nullptr;
