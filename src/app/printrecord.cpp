@@ -39,6 +39,7 @@ QString absolutePath(const QString& path)
 
 QString alignmentName(PrintAlignment alignment)
 {
+    // In PrintAlignment's order, row by row.
     static const char* const names[] = {"top-left", "top",         "top-right", "left",        "center",
                                         "right",    "bottom-left", "bottom",    "bottom-right"};
     const auto index = int(alignment);
@@ -57,7 +58,7 @@ QJsonObject printRecord(const TargetSet& set, const CheckedJob& checked, int job
     QJsonArray pages;
     for (int index = job.first; index <= job.last; ++index) {
         const PrintableImage& facts = job.pages.at(index);
-        const TargetPage& page = set.pages.at(index);
+        const TargetPage page = set.pages.value(index); // none for an image shown without its set: no digest
         pages.append(QJsonObject{{QStringLiteral("file"), absolutePath(facts.filePath)},
                                  {QStringLiteral("sha256"), textOrNull(QString::fromLatin1(page.sha256))},
                                  {QStringLiteral("page"), page.pageIndex + 1},
