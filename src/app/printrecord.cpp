@@ -83,7 +83,8 @@ QJsonObject printRecord(const TargetSet& set, const CheckedJob& checked, int job
         {QStringLiteral("printerMakeAndModel"), textOrNull(checked.printerMakeAndModel)},
         {QStringLiteral("jobId"), jobId > 0 ? QJsonValue(jobId) : QJsonValue()},
         {QStringLiteral("pdf"), textOrNull(absolutePath(job.outputFile))},
-        {QStringLiteral("copies"), job.copies},
+        // A PDF file holds each page once, whatever copy count the dialog kept from an earlier print.
+        {QStringLiteral("copies"), job.queue.isEmpty() ? 1 : job.copies},
         {QStringLiteral("options"), options},
         {QStringLiteral("version"), QCoreApplication::applicationVersion()},
     };

@@ -402,8 +402,8 @@ private slots:
         QCOMPARE(lines[0], sent);
         record = QJsonDocument::fromJson(lines[1]).object();
         QCOMPARE(QJsonArray({record[u"pdf"_s], record[u"jobId"_s], record[u"queue"_s], record[u"options"_s],
-                             record[u"pages"_s].toArray().size()}),
-                 QJsonArray({pdf, QJsonValue(), QJsonValue(), QJsonArray(), 2}));
+                             record[u"copies"_s], record[u"pages"_s].toArray().size()}),
+                 QJsonArray({pdf, QJsonValue(), QJsonValue(), QJsonArray(), 1, 2}));
         QCOMPARE(history(),
                  QStringList({u"Print History"_s, u"hist_1.png and 1 more"_s, u"DIN A4, Portrait"_s,
                               u"PDF file"_s, u"hist.pdf"_s, QString(), u"hist_2.png"_s, u"DIN A4, Portrait"_s,
