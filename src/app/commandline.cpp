@@ -3,6 +3,7 @@
 #include "appidentity.h"
 #include "imageloader.h"
 #include "papergeometry.h"
+#include "printrecord.h"
 #include "printservice.h"
 #include "storedsettings.h"
 #include "targetwarnings.h"
@@ -13,6 +14,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QPrinterInfo>
 #include <QTextStream>
@@ -61,7 +63,7 @@ const char* const kHelp =
     "  --output FILE.pdf     write the job's PDF instead of sending it\n"
     "  --yes                 accept every warning (embedded profile, image larger than the sheet, image\n"
     "                        in the printer's margins, grey-only or resizing printers)\n"
-    "  --history [N]         the last N print records (default 10) as JSON Lines\n"
+    "  --history [N]         the last N print records (default 10), oldest first, as JSON Lines\n"
     "\n"
     "Exit codes: 0 done; 1 the files could not be loaded or the job could not be printed, nothing was\n"
     "sent; 2 a usage error, or a warning that --yes did not accept; 130 interrupted, nothing was sent.\n";
@@ -147,6 +149,12 @@ public:
         }
         if (!jobId)
             throw Exit{130, QStringLiteral("Interrupted; nothing was sent.")};
+        try {
+            PrintHistory::append(printRecord(loaded.set, checked, *jobId, QDateTime::currentDateTime()));
+        } catch (const PrintHistoryException& error) {
+            // The job stands; only its record is missing.
+            m_err << "lumetra: Printed, but not recorded in the print history: " << error.message() << '\n';
+        }
         if (job.queue.isEmpty()) {
             m_out << QStringLiteral("Saved to %1").arg(QDir::toNativeSeparators(job.outputFile)) << '\n';
             return;
@@ -307,8 +315,20 @@ int runCommandLine(int argc, char** argv)
             out << "Lumetra " << QCoreApplication::applicationVersion() << '\n';
             return 0;
         }
-        if (parser.isSet(QStringLiteral("history")))
-            throw usageError(QStringLiteral("The print history is not kept yet."));
+        if (parser.isSet(QStringLiteral("history"))) {
+            const QStringList count = parser.positionalArguments();
+            bool number = count.isEmpty();
+            const int last = number ? 10 : count.constFirst().toInt(&number);
+            if (!number || last < 1 || count.size() > 1)
+                throw usageError(QStringLiteral("--history takes one number, the records to show."));
+            try {
+                for (const QByteArray& line : PrintHistory::lastLines(last))
+                    out << line << '\n';
+            } catch (const PrintHistoryException& error) {
+                throw Exit{1, error.message()};
+            }
+            return 0;
+        }
         if (!parser.isSet(QStringLiteral("print")))
             throw usageError(QStringLiteral("Give --print to print, or no option to open the window."));
         // An interrupted job is cancelled on the scheduler rather than left half sent.

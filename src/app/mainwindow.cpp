@@ -91,6 +91,10 @@ void MainWindow::buildUi()
     addAction(m_printAction);
     connect(m_printAction, &QAction::triggered, this, [this] { printImage(); });
 
+    m_historyAction = new QAction(tr("Print &History…"), this);
+    m_historyAction->setObjectName(QStringLiteral("historyAction"));
+    connect(m_historyAction, &QAction::triggered, this, [this] { showPrintHistory(); });
+
     m_aboutAction =
         new QAction(QIcon(QStringLiteral(":/branding/quorvane-logo.png")), tr("&About Lumetra"), this);
     m_aboutAction->setObjectName(QStringLiteral("aboutAction"));
@@ -202,6 +206,7 @@ void MainWindow::buildMenus()
     connect(m_recentMenu, &QMenu::aboutToShow, this, &MainWindow::updateRecentMenu);
     updateRecentMenu();
     fileMenu->addAction(m_printAction);
+    fileMenu->addAction(m_historyAction);
     fileMenu->addSeparator();
     fileMenu->addAction(m_quitAction);
 

@@ -16,6 +16,7 @@ class QComboBox;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
+class QJsonObject;
 class QLabel;
 class QMenu;
 class QMimeData;
@@ -99,6 +100,10 @@ private:
     // printflow.cpp
     void printImage();
     bool confirmPrintCrop(const TargetSet& set);
+    void recordPrint();
+    // historydialog.cpp
+    void showPrintHistory();
+    static QStringList historyColumns(const QJsonObject& record);
     // pageflow.cpp
     void buildPageActions();
     void showPage(int index);
@@ -124,6 +129,7 @@ private:
 
     QAction* m_printAction = nullptr;
     QAction* m_loadAction = nullptr;
+    QAction* m_historyAction = nullptr;
     QAction* m_aboutAction = nullptr;
     QAction* m_zoomInAction = nullptr;
     QAction* m_zoomOutAction = nullptr;

@@ -2,8 +2,10 @@
 
 #include "papergeometry.h"
 #include "previewwidget.h"
+#include "printrecord.h"
 #include "targetwarnings.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QMessageBox>
 #include <QPrinter>
@@ -40,6 +42,7 @@ void MainWindow::printImage()
         updatePrinterLine();
         // The dialog may have moved to another queue, with other margins.
         m_preview->setUnprintableMargins(m_printService.unprintableMargins(m_settings));
+        recordPrint();
         const QPrinter& printer = m_printService.printer();
         if (m_printService.lastJobId() > 0) {
             statusBar()->showMessage(tr("Sent to \"%1\" as job %2")
@@ -55,6 +58,21 @@ void MainWindow::printImage()
         showError(tr("Could not print target image"), error.message());
     } catch (const std::exception& error) {
         showError(tr("Could not print target image"), QString::fromUtf8(error.what()));
+    }
+}
+
+// Appends the job that just printed to the print history. A record that cannot be written leaves the print
+// a print: the error says what was not recorded, and the status bar, written after it, where the job went.
+void MainWindow::recordPrint()
+{
+    const std::optional<CheckedJob>& job = m_printService.lastJob();
+    if (!job)
+        return; // the platform's print system took the job and tells nothing of it
+    try {
+        PrintHistory::append(
+            printRecord(m_set, *job, m_printService.lastJobId(), QDateTime::currentDateTime()));
+    } catch (const PrintHistoryException& error) {
+        showError(tr("Printed, but not recorded in the print history"), error.message());
     }
 }
 

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "papergeometry.h"
 #include "previewpainting.h"
+#include "printrecord.h"
 #include "privatecups.h"
 
 #include <QtPrintSupport>
@@ -77,6 +78,7 @@ public:
     TestApp()
     {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path())); // never the user's settings
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));   // nor the user's print history
         qputenv("CFFIXED_USER_HOME", QFile::encodeName(m_home.path()));
         QApplication::setQuitOnLastWindowClosed(false); // the tests close windows and go on
         setApplicationIdentity();
@@ -152,6 +154,7 @@ private slots:
 #ifndef Q_OS_MACOS
         QVERIFY2(store().fileName().startsWith(m_home.path()), qPrintable(store().fileName()));
 #endif
+        QVERIFY2(PrintHistory::filePath().startsWith(m_home.path()), qPrintable(PrintHistory::filePath()));
         // Before anything of Qt's print support talks to CUPS.
         if (!m_cups.start() || !m_cups.setDefaultQueue(m_cups.rawQueue()))
             m_cupsProblem = u"no private CUPS queue: "_s + m_cups.errorString();
@@ -344,7 +347,16 @@ private slots:
         const QString sent = u"0|Sent to \"%1\" as job "_s.arg(m_cups.rawQueue());
         for (const QStringList& options : {QStringList{u"-o"_s, u"MediaType=Glossy"_s}, QStringList()}) {
             const QStringList before = m_cups.spooledDocuments();
-            QVERIFY(run(QStringList{u"--print"_s} + options + QStringList{u"cli.png"_s}).startsWith(sent));
+            const QString result = run(QStringList{u"--print"_s} + options + QStringList{u"cli.png"_s});
+            QVERIFY2(result.startsWith(sent), qPrintable(result));
+            // Its record names the file by its digest and the job by its id.
+            const QJsonObject record =
+                QJsonDocument::fromJson(run({u"--history"_s, u"1"_s}).section(u'|', 1, 1).toUtf8()).object();
+            QFile file(chart);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(record[u"pages"_s][0][u"sha256"_s].toString(),
+                     QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+            QCOMPARE(record[u"jobId"_s].toInt(), result.section(u'|', 1, 1).section(u' ', -1).toInt());
             const QString document = m_cups.waitForNewDocument(before);
             QCOMPARE(Testing::extractPdfImages(document).value(0),
                      QImage(chart).convertToFormat(QImage::Format_RGB32));
@@ -355,7 +367,7 @@ private slots:
                                 "Image: 8.2667 x 11.6934 in\nPaper: 8.2677 x 11.6929 in\nThe image is 0.01 "
                                 "mm taller than the sheet.\n\n"
                                 "Continue printing, or cancel and choose a larger paper size.\n"_s;
-        const QStringList crop{u"--print"_s,  u"--paper"_s,  u"DIN A4"_s,
+        const QStringList crop{u"--print"_s,  u"--paper"_s,      u"DIN A4"_s,
                                u"--output"_s, u"cli-crop.pdf"_s, u"cli-crop.png"_s};
         QCOMPARE(run(crop),
                  u"2||"_s + warning + u"lumetra: Nothing was printed. Give --yes to print anyway.\n"_s);
@@ -379,6 +391,101 @@ private slots:
         QCOMPARE(printer->text(), u"lumetra-raw: the driver's defaults"_s);
         QVERIFY(run({u"--print"_s, u"cli.png"_s}).startsWith(sent)); // and so does the command line
         QCOMPARE(store().value(u"printers/lumetra-raw/options"_s).toStringList(), QStringList());
+    }
+
+    // Each print appends a line naming every page it printed by its file's SHA-256, where it went and each
+    // option sent in order, behind a line a crash cut short; the list shows the newest first and copies its
+    // line. A history that cannot be written leaves the print a print.
+    void printHistory()
+    {
+        if (!m_cupsProblem.isEmpty())
+            QSKIP(qPrintable(m_cupsProblem));
+        QStringList
+            rows; // the dialog's title, then each record's columns but the date, or the line saying none
+        const Step read = [&rows](QWidget* dialog) {
+            auto* list = dialog->findChild<QTreeWidget*>(u"historyList"_s);
+            for (int i = 0; i < list->topLevelItemCount(); ++i)
+                for (int column = 1; column < list->columnCount(); ++column)
+                    rows << list->topLevelItem(i)->text(column);
+            if (list->isHidden() && !dialog->findChild<QPushButton*>(u"copyButton"_s)->isEnabled())
+                rows << dialog->findChild<QLabel*>(u"historyEmpty"_s)->text();
+            QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier); // the record selected: the newest
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        };
+        const auto history = [&] {
+            rows.clear();
+            return answered({read}, [this] { trigger("historyAction"); }) + rows;
+        };
+        QFile::remove(PrintHistory::filePath()); // the prints of the cases before
+        QCOMPARE(history(), QStringList({u"Print History"_s, u"No prints have been recorded yet."_s}));
+
+        const QStringList paths = {png(u"hist_1.png"_s, 60, 90, 100), png(u"hist_2.png"_s, 45, 30, 254)};
+        const QString pdf = m_files.filePath(u"hist.pdf"_s);
+        const Step secondTwice = [](QWidget* dialog) {
+            dialog->findChild<QRadioButton*>(u"printRange"_s)->setChecked(true);
+            dialog->findChild<QSpinBox*>(u"from"_s)->setValue(2);
+            dialog->findChild<QSpinBox*>(u"to"_s)->setValue(2);
+            dialog->findChild<QSpinBox*>(u"copies"_s)->setValue(2);
+            static_cast<QDialog*>(dialog)->accept();
+        };
+        const Step toFile = [pdf](QWidget* dialog) {
+            qobject_cast<QPrintDialog*>(dialog)->printer()->setOutputFileName(pdf);
+            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+        };
+        load(paths);
+        answered({secondTwice}, [this] { trigger("printAction"); });
+        const int job = w->statusBar()->currentMessage().section(u' ', -1).toInt();
+        QCOMPARE(w->statusBar()->currentMessage(),
+                 u"Sent to \"%1\" as job %2"_s.arg(m_cups.rawQueue()).arg(job));
+        const QByteArray sent = PrintHistory::lastLines(1).value(0);
+        QJsonObject record = QJsonDocument::fromJson(sent).object();
+        const QDateTime time = QDateTime::fromString(record.take(u"time"_s).toString(), Qt::ISODate);
+        QVERIFY2(time.timeSpec() != Qt::LocalTime && qAbs(time.secsTo(QDateTime::currentDateTime())) < 60,
+                 sent.constData()); // with its offset
+        QStringList options;
+        for (const QJsonValue& option : record.take(u"options"_s).toArray())
+            options << option[0].toString() + u'=' + option[1].toString();
+        const qsizetype media = options.indexOf(u"media=iso_a4_210x297mm"_s);
+        QCOMPARE(options.mid(media - 1, 3),
+                 QStringList({u"copies=2"_s, u"media=iso_a4_210x297mm"_s, u"print-scaling=none"_s}));
+        QFile file(paths[1]);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString sha256 =
+            QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+        QCOMPARE(
+            QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)),
+            uR"({"alignment":"center","copies":2,"jobId":%1,"orientation":"portrait","pages":[{"dpiX":254,)"
+            R"("dpiY":254,"file":"%2","page":1,"pixelHeight":30,"pixelWidth":45,"resolutionAssumed":false,)"
+            R"("sha256":"%3"}],"pdf":null,"printerMakeAndModel":"Local Raw Printer","queue":"%4","rotation":0,)"
+            R"("sheet":"DIN A4","version":"1.0"})"_s.arg(job)
+                .arg(paths[1], sha256, m_cups.rawQueue()));
+
+        QFile cut(PrintHistory::filePath());
+        QVERIFY(cut.open(QIODevice::Append) && cut.write("{\"time\":") == 8);
+        cut.close();
+        answered({toFile}, [this] { trigger("printAction"); });
+        const QList<QByteArray> lines = PrintHistory::lastLines();
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], sent);
+        record = QJsonDocument::fromJson(lines[1]).object();
+        QCOMPARE(QJsonArray({record[u"pdf"_s], record[u"jobId"_s], record[u"queue"_s], record[u"options"_s],
+                             record[u"copies"_s], record[u"pages"_s].toArray().size()}),
+                 QJsonArray({pdf, QJsonValue(), QJsonValue(), QJsonArray(), 1, 2}));
+        QCOMPARE(history(),
+                 QStringList({u"Print History"_s, u"hist_1.png and 1 more"_s, u"DIN A4, Portrait"_s,
+                              u"PDF file"_s, u"hist.pdf"_s, QString(), u"hist_2.png"_s, u"DIN A4, Portrait"_s,
+                              m_cups.rawQueue(), QString::number(job), u"job-priority=50, copies=2"_s}));
+        QCOMPARE(QGuiApplication::clipboard()->text().toUtf8(), lines[1]);
+
+        QVERIFY(QFile::remove(PrintHistory::filePath()) && QDir().mkdir(PrintHistory::filePath()));
+        QFile blocked(PrintHistory::filePath());
+        QVERIFY(!blocked.open(QIODevice::ReadWrite | QIODevice::Append));
+        answered({toFile}, [this] { trigger("printAction"); });
+        QCOMPARE(w->statusBar()->currentMessage(), u"Saved to "_s + pdf);
+        QCOMPARE(error()->text(),
+                 u"<b>Printed, but not recorded in the print history</b><br>The print history "
+                 "%1 cannot be written: %2."_s.arg(blocked.fileName(), blocked.errorString()));
+        QVERIFY(QDir().rmdir(PrintHistory::filePath()));
     }
 
     // Sheets dropped together load in their names' order once the drop returned (the drag's source never
