@@ -211,10 +211,9 @@ QStringList driverOptionsOf(const QStringList& userOptions)
 
 QStringList describeDriverOptions(const QList<DriverOption>& driver, const QStringList& options)
 {
-    // A choice that says nothing on its own ("Yes", "Off", "300") is shown with its option's name.
-    static const QRegularExpression bare(
-        QStringLiteral(R"(^(yes|no|on|off|true|false|none|auto|[\d.x]+\w{0,3})$)"),
-        QRegularExpression::CaseInsensitiveOption);
+    // A choice of one word says little on its own ("Yes", "Photo", "300dpi"): it is shown with its option's
+    // name.
+    static const QRegularExpression bare(QStringLiteral(R"(^\S+$)"));
     QStringList texts;
     for (qsizetype i = 0; i + 1 < options.size(); i += 2) {
         const QString& name = options.at(i);

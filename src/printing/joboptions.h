@@ -41,7 +41,7 @@ QStringList keptDriverOptions(const QStringList& previous, const QStringList& ch
 // and the options Lumetra pins are not.
 QStringList driverOptionsOf(const QStringList& userOptions);
 
-// How the driver names the options' choices, for people: "Glossy Photo", "Borderless: Yes". An option
+// How the driver names the options' choices, for people: "Premium Glossy Photo Paper", "Print Quality: Photo". An option
 // the driver does not define is shown by its name and value.
 QStringList describeDriverOptions(const QList<DriverOption>& driver, const QStringList& options);
 

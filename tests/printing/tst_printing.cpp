@@ -392,6 +392,8 @@ private slots:
             QVERIFY(m_cups.waitForCompletedJob(m_cups.deviceQueue(), service.lastJobId()));
             const QByteArray job = m_cups.jobAttributes(m_cups.waitForNewDocument(before));
             QVERIFY(job.contains(QByteArray("PrintQuality\0\0015", 15)));
+            // Kept for the queue as the driver names it.
+            QCOMPARE(service.lastJob()->driverSettings, QStringList(u"Printout Quality: High"_s));
             QVERIFY(foundAlone(m_cups.devicePages().value(0), pixels, QPoint(940, 1304)));
         }
         QCOMPARE(choices, 2);
