@@ -139,8 +139,9 @@ void MainWindow::applyPaletteColours()
                 .arg(mix(window, kAccent, 0.1).name(), hoverBorder.name(), mix(window, kAccent, 0.2).name()));
     }
 
-    for (QLabel* label : {m_zoomLabel, m_pageLabel, m_pixelsLabel, m_dpiLabel, m_printSizeLabel,
-                          m_colorModelLabel, m_iccLabel, m_pageCountLabel, m_pageDifferencesLabel})
+    for (QLabel* label :
+         {m_zoomLabel, m_pageLabel, m_printerLabel, m_pixelsLabel, m_dpiLabel, m_printSizeLabel,
+          m_colorModelLabel, m_iccLabel, m_pageCountLabel, m_pageDifferencesLabel})
         setMutedText(label, pal);
 
     for (size_t i = 0; i < m_alignmentButtons.size(); ++i) {
