@@ -165,6 +165,15 @@ QImage rotatedImage(const QImage& image, int degrees)
     return image.transformed(transform, Qt::FastTransformation);
 }
 
+QImage rotatedImage(const QImage& image, int degrees, const QImage& alreadyTurned)
+{
+    const SizeD turned = rotatedSize(SizeD{double(image.width()), double(image.height())}, degrees);
+    if (!alreadyTurned.isNull() && alreadyTurned.width() == int(turned.width) &&
+        alreadyTurned.height() == int(turned.height))
+        return alreadyTurned;
+    return rotatedImage(image, degrees);
+}
+
 QRectF imageRectOnPaper(SizeD paper, SizeD image, PrintAlignment alignment)
 {
     const double x = (paper.width - image.width) * horizontalFraction(alignment);

@@ -46,6 +46,9 @@ int normalizedDegrees(int degrees);
 bool isQuarterTurn(int degrees);
 SizeD rotatedSize(SizeD size, int degrees);
 QImage rotatedImage(const QImage& image, int degrees);
+// The same, taking `alreadyTurned` (a turned copy kept elsewhere, such as the preview's) when it has the
+// turned image's size, so that a large target is not turned twice.
+QImage rotatedImage(const QImage& image, int degrees, const QImage& alreadyTurned);
 
 // The image rectangle relative to the paper's top-left corner; never clamped.
 QRectF imageRectOnPaper(SizeD paper, SizeD image, PrintAlignment alignment);

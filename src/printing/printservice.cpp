@@ -276,13 +276,7 @@ void PrintService::drawPage(QPainter& painter, const QRectF& paperDevicePixels, 
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.setRenderHint(QPainter::LosslessImageRendering, true);
     const QRectF target = targetRect(paperDevicePixels, resolution, image, settings);
-    // A turned copy handed in is used only when it is the image turned as the settings say.
-    const SizeD turnedSize = rotatedSize(SizeD{double(image.image.width()), double(image.image.height())},
-                                         settings.rotationDegrees);
-    const QImage pixels = !turnedPixels.isNull() && turnedPixels.width() == int(turnedSize.width) &&
-                                  turnedPixels.height() == int(turnedSize.height)
-                              ? turnedPixels
-                              : rotatedImage(image.image, settings.rotationDegrees);
+    const QImage pixels = rotatedImage(image.image, settings.rotationDegrees, turnedPixels);
     painter.drawImage(target, pixels, QRectF(0, 0, pixels.width(), pixels.height()), Qt::AutoColor);
 }
 

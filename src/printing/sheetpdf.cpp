@@ -138,12 +138,7 @@ bool SheetPdfWriter::addSheet(const PrintableImage& image, const PrintSettings& 
                               const QImage& turnedPixels, const std::atomic_bool& cancelled,
                               const Progress& progress)
 {
-    const SizeD turnedSize = rotatedSize(SizeD{double(image.image.width()), double(image.image.height())},
-                                         settings.rotationDegrees);
-    const QImage pixels = !turnedPixels.isNull() && turnedPixels.width() == int(turnedSize.width) &&
-                                  turnedPixels.height() == int(turnedSize.height)
-                              ? turnedPixels
-                              : rotatedImage(image.image, settings.rotationDegrees);
+    const QImage pixels = rotatedImage(image.image, settings.rotationDegrees, turnedPixels);
     const bool transparent = hasTransparency(pixels);
     const int imageObject = newObject();
     const int lengthObject = newObject();
