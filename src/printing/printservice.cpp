@@ -511,8 +511,9 @@ bool PrintService::spool(QWidget* parent, PrintJob job, const std::function<void
     std::atomic_bool cancelled = false;
     QObject::connect(&progress, &QProgressDialog::canceled, &progress, [&] {
         cancelled = true;
-        // The dialog hides itself on cancel; it stays up, without its button, until the work has stopped.
-        progress.setCancelButton(nullptr);
+        // The dialog hides itself on cancel; it stays up, its button off (not removed: this may run
+        // within the button's own click), until the work has stopped.
+        progress.findChild<QPushButton*>()->setEnabled(false);
         progress.setLabelText(tr("Cancelling..."));
         progress.show();
     });
