@@ -363,8 +363,26 @@ bool PrintService::printPages(QWidget* parent, PrintJob job, const std::function
         throw;
     }
     painter.end();
+    // The platform's print system tells no job id nor options; the record says where the job went.
+    const bool toFile = printer.outputFormat() == QPrinter::PdfFormat;
+    job.queue = toFile ? QString() : printer.printerName();
+    job.outputFile = toFile ? printer.outputFileName() : QString();
+    job.copies = toFile ? 1 : printer.copyCount();
+    CheckedJob printed;
+    printed.job = std::move(job);
+    rememberJob(std::move(printed));
     return true;
 #endif
+}
+
+void PrintService::rememberJob(CheckedJob job)
+{
+    // The facts stay for the record; the pixels belong to the window.
+    job.job.pageAt = {};
+    job.job.turnedPixels = QImage();
+    for (PrintableImage& page : job.job.pages)
+        page.image = QImage();
+    m_lastJob = std::move(job);
 }
 
 CheckedJob PrintService::checkJob(PrintJob job)
@@ -552,12 +570,7 @@ bool PrintService::spool(QWidget* parent, PrintJob job, const std::function<void
         m_lastJobId = *jobId;
         setKeptOptions(job.queue, job.userOptions);
     }
-    // The facts stay for the record; the pixels belong to the window.
-    m_lastJob = checked;
-    m_lastJob->job.pageAt = {};
-    m_lastJob->job.turnedPixels = QImage();
-    for (PrintableImage& page : m_lastJob->job.pages)
-        page.image = QImage();
+    rememberJob(checked);
     return true;
 }
 #endif

@@ -171,6 +171,7 @@ public:
 private:
     bool printPages(QWidget* parent, PrintJob job, const std::function<void()>& writing);
     bool spool(QWidget* parent, PrintJob job, const std::function<void()>& writing);
+    void rememberJob(CheckedJob job);
 
     std::unique_ptr<QPrinter> m_printer;
     QHash<QString, QStringList> m_keptOptions;
