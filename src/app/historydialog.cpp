@@ -58,8 +58,7 @@ QStringList MainWindow::historyColumns(const QJsonObject& record)
     QString target = QFileInfo(first.value(QStringLiteral("file")).toString()).fileName();
     if (const int page = first.value(QStringLiteral("page")).toInt(); page > 1)
         target = tr("%1, page %2").arg(target).arg(page);
-    if (pages.size() > 1)
-        target = tr("%1 and %n more", nullptr, int(pages.size()) - 1).arg(target);
+    target = setName(target, int(pages.size()));
 
     const QString sheet =
         tr("%1, %2").arg(record.value(QStringLiteral("sheet")).toString(),

@@ -335,14 +335,17 @@ void MainWindow::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
 }
 
+QString MainWindow::setName(const QString& first, int files)
+{
+    return files > 1 ? tr("%1 and %n more", nullptr, files - 1).arg(first) : first;
+}
+
 void MainWindow::updateRecentMenu()
 {
     m_recentMenu->clear();
     const QList<QStringList> recent = recentTargets();
     for (const QStringList& paths : recent) {
-        QString name = QFileInfo(paths.constFirst()).fileName();
-        if (paths.size() > 1)
-            name = tr("%1 and %n more", nullptr, int(paths.size()) - 1).arg(name);
+        QString name = setName(QFileInfo(paths.constFirst()).fileName(), int(paths.size()));
         QAction* action = m_recentMenu->addAction(name.replace(QLatin1Char('&'), QStringLiteral("&&")));
         QStringList shown;
         bool present = true; // a set with a page gone cannot load

@@ -65,6 +65,8 @@ private:
     void placeWindow();
     int inspectorHeightWithImage();
     void updateRecentMenu();
+    // How a set of files is named in a line: "sheet_1.png and 2 more".
+    static QString setName(const QString& first, int files);
     void setBusy(bool busy);
     void updateCommands();
     // inspector.cpp
